@@ -1,0 +1,17 @@
+# Warnings are errors in our own targets only; third-party headers come in as SYSTEM.
+function(zrv_warnings target)
+  target_compile_options(${target} PRIVATE
+    -Wall -Wextra -Wpedantic -Werror
+    -Wshadow -Wconversion -Wsign-conversion -Wnon-virtual-dtor -Wold-style-cast
+    -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough)
+endfunction()
+
+# Adds a GoogleTest executable and registers its cases with CTest.
+function(zrv_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  zrv_warnings(${name})
+  include(GoogleTest)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
