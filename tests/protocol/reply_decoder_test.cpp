@@ -1,0 +1,318 @@
+#include "protocol/reply_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace zrv {
+namespace {
+
+using Kind = ReplyEffects::Kind;
+using Bytes = std::vector<std::uint8_t>;
+
+// A reply of `size` bytes: the code, then `body` from data[1], then zeros.
+Bytes Reply(std::uint8_t code, std::initializer_list<std::uint8_t> body, std::size_t size = 64) {
+  Bytes data(size, 0);
+  data[0] = code;
+  std::size_t i = 1;
+  for (std::uint8_t b : body) data[i++] = b;
+  return data;
+}
+
+ReplyEffects Decode(DeviceState& state, const Bytes& data, char separator = '.') {
+  return DecodeReply(state, data.data(), data.size(), separator);
+}
+
+// A state with every byte set, so that anything a decoder writes shows up.
+DeviceState FilledState() {
+  DeviceState state;
+  std::memset(&state, 0x5A, sizeof state);
+  return state;
+}
+
+bool SameBytes(const DeviceState& a, const DeviceState& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+std::string Name(const DeviceState& state) { return std::string(state.Identity.DeviceName.data()); }
+
+Bytes IdentityReply(std::uint8_t firmware, const char* name, std::uint8_t hardware) {
+  Bytes data = Reply(10, {firmware});
+  std::memcpy(data.data() + 2, name, std::min<std::size_t>(std::strlen(name), 9));
+  data[11] = hardware;
+  return data;
+}
+
+TEST(IdentityReply, CaptionVersionsLimitsAndSettings) {
+  Bytes data = IdentityReply(125, "ABC", 103);
+  const std::uint8_t tail[] = {0x30, 0x75, 0x00, 0x00, 0x5A, 0x00, 0xE8, 0x03, 0x10, 0x27,
+                               0x00, 0x96, 0x00, 0x00, 0x02, 0x11};
+  std::memcpy(data.data() + 12, tail, sizeof tail);
+  DeviceState state{};
+  const ReplyEffects effects = Decode(state, data);
+  ASSERT_EQ(effects.kind, Kind::Identity);
+  EXPECT_EQ(effects.Identity.ConnectionCaption.View(), "Connected to ZRVXXX ver.: 1.25   ABC");
+  EXPECT_EQ(effects.Identity.HardwareVersionText.View(), "1.03");
+  EXPECT_EQ(Name(state), "ABC");
+  EXPECT_FLOAT_EQ(state.Identity.FirmwareVer, 1.25F);
+  EXPECT_FLOAT_EQ(state.Identity.HardwareVer, 1.03F);
+  EXPECT_EQ(state.Limits.PowerSupplyMax, 30000U);
+  EXPECT_EQ(state.Limits.TemperatureMax, 90U);
+  EXPECT_EQ(state.Limits.PwmMax, 1000U);
+  EXPECT_EQ(state.Limits.CurMax, 10000U);
+  EXPECT_EQ(state.Modbus.Baudrate, 38400U);
+  EXPECT_EQ(state.Modbus.Parity, 2U);
+  EXPECT_EQ(state.Modbus.SlaveId, 17U);
+  // The lists follow only reply 20.
+  EXPECT_FALSE(effects.Lists.BaudIndex.has_value());
+  EXPECT_FALSE(effects.Lists.AddressIndex.has_value());
+}
+
+TEST(IdentityReply, CommaSeparatorAndNegativeVersions) {
+  DeviceState state{};
+  const ReplyEffects effects = Decode(state, IdentityReply(0x80, "X", 0xFD), ',');
+  ASSERT_EQ(effects.kind, Kind::Identity);
+  EXPECT_FLOAT_EQ(state.Identity.FirmwareVer, -1.28F);
+  EXPECT_EQ(effects.Identity.ConnectionCaption.View(), "Connected to ZRVXXX ver.: -1,28   X");
+  EXPECT_EQ(effects.Identity.HardwareVersionText.View(), "-0,03");
+}
+
+TEST(IdentityReply, FirmwareVersionAgainstTheMinimum) {
+  DeviceState state{};
+  Decode(state, IdentityReply(120, "", 0));
+  EXPECT_GE(static_cast<double>(state.Identity.FirmwareVer), 1.2);
+  Decode(state, IdentityReply(119, "", 0));
+  EXPECT_LT(static_cast<double>(state.Identity.FirmwareVer), 1.2);
+}
+
+TEST(IdentityReply, NameLimits) {
+  DeviceState state{};
+  ReplyEffects effects = Decode(state, IdentityReply(100, "", 0));
+  EXPECT_EQ(Name(state), "");
+  EXPECT_EQ(effects.Identity.ConnectionCaption.View(), "Connected to ZRVXXX ver.: 1.00   ");
+
+  // No NUL anywhere in the name field: the name stops at eight characters and does not run on
+  // into the hardware version and the limits.
+  Bytes data = IdentityReply(100, "ABCDEFGHI", 0x41);
+  data[12] = 'Z';
+  effects = Decode(state, data);
+  EXPECT_EQ(Name(state), "ABCDEFGH");
+  EXPECT_EQ(effects.Identity.ConnectionCaption.View(), "Connected to ZRVXXX ver.: 1.00   ABCDEFGH");
+
+  // A shorter name later leaves nothing of the longer one behind.
+  Decode(state, IdentityReply(100, "QR", 0));
+  EXPECT_EQ(Name(state), "QR");
+  EXPECT_EQ(state.Identity.DeviceName[3], '\0');
+}
+
+TEST(StatusReply, CopiesTheBodyWithItsSignedness) {
+  const Bytes data = Reply(11, {9, 6, 4, 0xF0, 0x18, 0x21,
+                                0xE4, 0x0C,              // Potentiometer 3300
+                                0xD7, 0x11,              // Ain 4567
+                                0xFF, 0xFF,              // Temperature 65535
+                                0x18, 0xFC, 0xFF, 0xFF,  // CurAct -1000
+                                0x39, 0x30, 0x00, 0x00,  // CurLim 12345
+                                0xFF, 0xFF, 0xFF, 0xFF,  // PowerSupply 4294967295
+                                0x38, 0xFF,              // PwmAct -200
+                                0xE8, 0x03});            // PwmLim 1000
+  DeviceState state{};
+  ASSERT_EQ(Decode(state, data).kind, Kind::Status);
+  const LiveStatus& s = state.Status;
+  EXPECT_EQ(s.WorkMode, 9);
+  EXPECT_EQ(s.FaultCode, 6);
+  EXPECT_EQ(s.DriverState, 4);
+  EXPECT_EQ(s.Inputs, 0xF0);
+  EXPECT_EQ(s.Outputs, 0x18);
+  EXPECT_EQ(s.Switches, 0x21);
+  EXPECT_EQ(s.Potentiometer, 3300);
+  EXPECT_EQ(s.Ain, 4567);
+  EXPECT_EQ(s.Temperature, 65535);
+  EXPECT_EQ(s.CurAct, -1000);
+  EXPECT_EQ(s.CurLim, 12345);
+  EXPECT_EQ(s.PowerSupply, 4294967295U);
+  EXPECT_EQ(s.PwmAct, -200);
+  EXPECT_EQ(s.PwmLim, 1000);
+  EXPECT_EQ(std::memcmp(&state.Status, data.data() + 1, 28), 0);
+}
+
+TEST(RegistersReply, StateCodesFrameCountAndBlock) {
+  Bytes data = Reply(12, {7, 3, 2, 0x34, 0x12});
+  for (std::size_t k = 1; k < 56; ++k) data[5 + k] = static_cast<std::uint8_t>(k);
+  DeviceState state{};
+  // A status reply first: the register reply must keep everything after the three codes.
+  Bytes status = Reply(11, {});
+  for (std::size_t k = 1; k <= 28; ++k) status[k] = static_cast<std::uint8_t>(0xA0 + k);
+  Decode(state, status);
+  const ReplyEffects effects = Decode(state, data);
+  ASSERT_EQ(effects.kind, Kind::Registers);
+  EXPECT_EQ(effects.Registers.OkFramesText.View(), "4660");
+  EXPECT_EQ(state.Registers.Bytes[0], 0x12);
+  EXPECT_EQ(state.Registers.Bytes[55], 55);
+  EXPECT_EQ(state.Status.WorkMode, 7);
+  EXPECT_EQ(state.Status.FaultCode, 3);
+  EXPECT_EQ(state.Status.DriverState, 2);
+  EXPECT_EQ(std::memcmp(reinterpret_cast<const std::uint8_t*>(&state.Status) + 3, status.data() + 4, 25), 0);
+}
+
+// Puts `value` little-endian at block offset `offset` of a reply 12.
+void PutBlock(Bytes& data, std::size_t offset, std::uint32_t value, std::size_t width) {
+  for (std::size_t i = 0; i < width; ++i) data[5 + offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+TEST(RegistersReply, EachRowReadsItsOwnRegister) {
+  Bytes data = Reply(12, {});
+  for (std::size_t row = 0; row < kRegisterRowCount; ++row) {
+    const RegisterRow& r = kRegisterTable[row];
+    PutBlock(data, r.Offset, static_cast<std::uint32_t>(1000 + row), r.Type == RegisterType::I32 ? 4 : 2);
+  }
+  DeviceState state{};
+  const ReplyEffects effects = Decode(state, data);
+  for (std::size_t row = 0; row < kRegisterRowCount; ++row) {
+    EXPECT_EQ(effects.Registers.ValueTexts[row].View(), std::to_string(1000 + row)) << row;
+  }
+}
+
+TEST(RegistersReply, ValueTexts) {
+  Bytes data = Reply(12, {});
+  DeviceState state{};
+  ReplyEffects effects = Decode(state, data);
+  for (const auto& text : effects.Registers.ValueTexts) EXPECT_EQ(text.View(), "0");
+  EXPECT_EQ(effects.Registers.OkFramesText.View(), "0");
+
+  PutBlock(data, 6, 0xFFFF, 2);          // ControlWord is unsigned
+  PutBlock(data, 52, 0xFFFFFFFF, 4);     // EnoderCnt is signed
+  effects = Decode(state, data);
+  EXPECT_EQ(effects.Registers.ValueTexts[0].View(), "65535");
+  EXPECT_EQ(effects.Registers.ValueTexts[14].View(), "-1");
+  PutBlock(data, 52, 0x80000000U, 4);
+  effects = Decode(state, data);
+  EXPECT_EQ(effects.Registers.ValueTexts[14].View(), "-2147483648");
+  data[4] = 0xFF;
+  data[5] = 0xFF;
+  EXPECT_EQ(Decode(state, data).Registers.OkFramesText.View(), "65535");
+}
+
+TEST(RegistersReply, UnshownRegistersChangeNoText) {
+  Bytes quiet = Reply(12, {});
+  Bytes noisy = quiet;
+  for (std::size_t k = 14; k <= 25; ++k) noisy[5 + k] = 0xEE;
+  for (std::size_t k = 36; k <= 41; ++k) noisy[5 + k] = 0xEE;
+  DeviceState state{};
+  const ReplyEffects a = Decode(state, quiet);
+  const ReplyEffects b = Decode(state, noisy);
+  for (std::size_t row = 0; row < kRegisterRowCount; ++row) {
+    EXPECT_EQ(a.Registers.ValueTexts[row], b.Registers.ValueTexts[row]) << row;
+  }
+}
+
+TEST(RegisterTable, RowsFollowTheRegisterMap) {
+  ASSERT_EQ(kRegisterTable.size(), 15U);
+  EXPECT_EQ(kRegisterTable[0].Name, "ControlWord");
+  EXPECT_EQ(kRegisterTable[14].Name, "EnoderCnt");
+  EXPECT_EQ(kRegisterTable[14].Type, RegisterType::I32);
+  // Registers 0..10 start at block byte 6, registers 100..113 at byte 28, one word each.
+  for (const RegisterRow& row : kRegisterTable) {
+    const int address = std::stoi(std::string(row.Address));
+    const std::size_t expected = address < 100 ? 6U + 2U * static_cast<std::size_t>(address)
+                                               : 28U + 2U * static_cast<std::size_t>(address - 100);
+    EXPECT_EQ(row.Offset, expected) << row.Name;
+    if (row.Name != "EnoderCnt") {
+      EXPECT_EQ(row.Type, RegisterType::U16) << row.Name;
+    }
+  }
+}
+
+TEST(RegisterTable, RowOutsideTheBlockHasNoText) {
+  RegisterBlock block{};
+  EXPECT_TRUE(RegisterValueText(block, RegisterRow{"x", "x", 53, RegisterType::I32}).Empty());
+  EXPECT_TRUE(RegisterValueText(block, RegisterRow{"x", "x", 1000, RegisterType::U16}).Empty());
+  EXPECT_EQ(RegisterValueText(block, RegisterRow{"x", "x", 54, RegisterType::U16}).View(), "0");
+}
+
+TEST(ModbusSettingsReply, SelectsTheThreeLists) {
+  DeviceState state{};
+  const ReplyEffects effects = Decode(state, Reply(20, {0x00, 0x96, 0x00, 0x00, 0x02, 0x11}));
+  ASSERT_EQ(effects.kind, Kind::ModbusSettings);
+  EXPECT_EQ(effects.Lists.BaudIndex, 2);
+  EXPECT_EQ(effects.Lists.ParityIndex, 2);
+  EXPECT_EQ(effects.Lists.AddressIndex, 16);
+  EXPECT_EQ(state.Modbus.Baudrate, 38400U);
+  EXPECT_EQ(state.Modbus.Parity, 2);
+  EXPECT_EQ(state.Modbus.SlaveId, 17);
+}
+
+Bytes SettingsReply(std::uint32_t baud, std::uint8_t parity, std::uint8_t slave) {
+  return Reply(20, {static_cast<std::uint8_t>(baud), static_cast<std::uint8_t>(baud >> 8),
+                    static_cast<std::uint8_t>(baud >> 16), static_cast<std::uint8_t>(baud >> 24), parity,
+                    slave});
+}
+
+TEST(ModbusSettingsReply, ListIndicesAtTheirLimits) {
+  DeviceState state{};
+  for (std::size_t i = 0; i < kOfferedBaudRates.size(); ++i) {
+    EXPECT_EQ(Decode(state, SettingsReply(kOfferedBaudRates[i], 0, 1)).Lists.BaudIndex, static_cast<int>(i));
+  }
+  ReplyEffects effects = Decode(state, SettingsReply(14400, 1, 5));
+  EXPECT_FALSE(effects.Lists.BaudIndex.has_value());
+  EXPECT_EQ(effects.Lists.ParityIndex, 1);
+  EXPECT_EQ(effects.Lists.AddressIndex, 4);
+  EXPECT_EQ(state.Modbus.Baudrate, 14400U);
+
+  EXPECT_EQ(Decode(state, SettingsReply(9600, 7, 1)).Lists.ParityIndex, 2);
+  EXPECT_EQ(Decode(state, SettingsReply(9600, 255, 1)).Lists.ParityIndex, 2);
+  EXPECT_EQ(Decode(state, SettingsReply(9600, 0, 0)).Lists.AddressIndex, 0);
+  EXPECT_EQ(Decode(state, SettingsReply(9600, 0, 127)).Lists.AddressIndex, 126);
+}
+
+TEST(ModbusSettingsReply, AddressTheListCannotShowLeavesItsSelection) {
+  DeviceState state{};
+  for (int slaveId : {128, 200, 255}) {
+    const auto slave = static_cast<std::uint8_t>(slaveId);
+    const ReplyEffects effects = Decode(state, SettingsReply(19200, 1, slave));
+    EXPECT_FALSE(effects.Lists.AddressIndex.has_value()) << int{slave};
+    EXPECT_EQ(effects.Lists.BaudIndex, 1);
+    EXPECT_EQ(effects.Lists.ParityIndex, 1);
+    EXPECT_EQ(state.Modbus.SlaveId, slave);
+  }
+}
+
+TEST(SettingsSavedReply, OnlyTheCodeMatters) {
+  DeviceState state = FilledState();
+  const DeviceState before = state;
+  const Bytes ack = {148};
+  EXPECT_EQ(DecodeReply(state, ack.data(), ack.size(), '.').kind, Kind::SettingsSaved);
+  EXPECT_TRUE(SameBytes(state, before));
+}
+
+TEST(Dispatch, UnknownCodesChangeNothing) {
+  for (int codeValue : {0, 1, 13, 21, 147, 149, 255}) {
+    const auto code = static_cast<std::uint8_t>(codeValue);
+    DeviceState state = FilledState();
+    const DeviceState before = state;
+    Bytes data(64, 0x77);
+    data[0] = code;
+    EXPECT_EQ(Decode(state, data).kind, Kind::None) << int{code};
+    EXPECT_TRUE(SameBytes(state, before)) << int{code};
+  }
+}
+
+TEST(Dispatch, ShortRepliesChangeNothing) {
+  const std::pair<std::uint8_t, std::size_t> needs[] = {{10, 28}, {11, 29}, {12, 61}, {20, 7}, {148, 1}};
+  for (const auto& [code, needed] : needs) {
+    Bytes data(needed, 0x33);
+    data[0] = code;
+    DeviceState state = FilledState();
+    const DeviceState before = state;
+    EXPECT_EQ(DecodeReply(state, data.data(), needed - 1, '.').kind, Kind::None) << int{code};
+    EXPECT_TRUE(SameBytes(state, before)) << int{code};
+    EXPECT_NE(DecodeReply(state, data.data(), needed, '.').kind, Kind::None) << int{code};
+  }
+  DeviceState state = FilledState();
+  EXPECT_EQ(DecodeReply(state, nullptr, 64, '.').kind, Kind::None);
+}
+
+}  // namespace
+}  // namespace zrv
