@@ -1,0 +1,65 @@
+// One open hidraw file descriptor with the read protocol of the platform interface: a read is
+// started, then waited for one slice at a time with poll() on the descriptor and an eventfd.
+// Cancelling or shutting down writes the eventfd, so a waiter wakes at once. The descriptor is
+// closed only by the destructor, i.e. by whoever drops the last reference, never under a
+// thread that is still polling it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "link/platform/hid_platform.h"
+
+namespace zrv {
+
+class HidrawChannel {
+ public:
+  // Takes ownership of `fd`. `numberedReports` false: the device's reads carry no report ID, so
+  // a 0 is put in front of each.
+  HidrawChannel(int fd, bool numberedReports);
+  ~HidrawChannel();
+  HidrawChannel(const HidrawChannel&) = delete;
+  HidrawChannel& operator=(const HidrawChannel&) = delete;
+
+  // False when the eventfd could not be made; such a channel must not be used.
+  bool IsUsable() const { return fd_ >= 0 && wakeFd_ >= 0; }
+  bool NumberedReports() const { return numberedReports_; }
+  int Fd() const { return fd_; }
+
+  bool StartRead(std::uint8_t* buffer, std::size_t length, std::uint32_t& error);
+  HidWaitResult WaitRead(int sliceMs);
+  bool GetReadResult(std::uint32_t& bytesRead);
+  // After either returns, the buffer of the read is no longer written.
+  void CancelRead();
+  void Shutdown();
+
+  bool Write(const std::uint8_t* buffer, std::size_t length, std::uint32_t& written);
+
+  // Whether the device was found gone (EIO, ENODEV, end of file, POLLHUP, POLLERR).
+  bool IsGone() const;
+
+ private:
+  enum class ReadState { Idle, Pending, Done };
+
+  void FinishLocked(bool ok, std::uint32_t bytes);
+  void Wake();
+  void DrainWake();
+  // Reads one report into the pending buffer; the caller holds mutex_.
+  void ReadReportLocked();
+
+  const int fd_;
+  const bool numberedReports_;
+  int wakeFd_ = -1;
+
+  mutable std::mutex mutex_;  // guards everything below; never held across poll()
+  ReadState state_ = ReadState::Idle;
+  std::uint8_t* buffer_ = nullptr;
+  std::size_t length_ = 0;
+  bool resultOk_ = false;
+  std::uint32_t resultBytes_ = 0;
+  bool shutdown_ = false;
+  bool gone_ = false;
+};
+
+}  // namespace zrv

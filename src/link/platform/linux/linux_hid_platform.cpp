@@ -1,0 +1,313 @@
+#include "link/platform/linux/linux_hid_platform.h"
+
+#include <fcntl.h>
+#include <libudev.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "link/platform/linux/change_watch.h"
+#include "link/platform/linux/hid_report_descriptor.h"
+#include "link/platform/linux/hidraw_channel.h"
+#include "link/platform/linux/sysfs_hid_device.h"
+#include "link/platform/linux/sysfs_text.h"
+
+namespace zrv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// hidraw keeps a fixed ring of this many reports per open file (HIDRAW_BUFFER_SIZE in the
+// kernel) and offers no way to change it.
+constexpr std::uint32_t kHidrawQueueReports = 64;
+
+// A udev event burst larger than this is finished on the notifier's next activation.
+constexpr int kMaxEventsPerDrain = 4096;
+
+// The ioctl request numbers are built by macros full of C casts; keep that noise here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+#pragma GCC diagnostic ignored "-Wconversion"
+constexpr unsigned long kGetDescriptorSize = HIDIOCGRDESCSIZE;
+constexpr unsigned long kGetDescriptor = HIDIOCGRDESC;
+#pragma GCC diagnostic pop
+
+bool ReadDescriptorFromNode(int fd, std::vector<std::uint8_t>& out) {
+  int size = 0;
+  if (::ioctl(fd, kGetDescriptorSize, &size) < 0 || size <= 0 ||
+      size > HID_MAX_DESCRIPTOR_SIZE) {
+    return false;
+  }
+  hidraw_report_descriptor descriptor{};
+  descriptor.size = static_cast<std::uint32_t>(size);
+  if (::ioctl(fd, kGetDescriptor, &descriptor) < 0) return false;
+  out.assign(descriptor.value, descriptor.value + descriptor.size);
+  return true;
+}
+
+bool HidDirOfDevnum(const fs::path& sysfsRoot, dev_t rdev, fs::path& hidDir) {
+  return ResolveHidrawHidDirectory(sysfsRoot, major(rdev), minor(rdev), hidDir);
+}
+
+}  // namespace
+
+LinuxHidPlatform::LinuxHidPlatform(fs::path sysfsRoot)
+    : sysfsRoot_(std::move(sysfsRoot)), udev_(udev_new()) {}
+
+LinuxHidPlatform::~LinuxHidPlatform() {
+  StopWatch();
+  std::unordered_map<HidHandle, std::shared_ptr<Handle>> handles;
+  {
+    std::lock_guard lock(handlesMutex_);
+    handles.swap(handles_);
+  }
+  // Wake any reader still waiting; its own reference keeps the descriptor open until it returns.
+  for (auto& [id, h] : handles) {
+    if (h->Channel) h->Channel->Shutdown();
+  }
+  if (udev_ != nullptr) udev_unref(udev_);
+}
+
+bool LinuxHidPlatform::HidServicesPresent() const { return udev_ != nullptr; }
+
+bool LinuxHidPlatform::EnumerateInterfaces(std::vector<HidInterfaceInfo>& out) {
+  out.clear();
+  if (udev_ == nullptr) return false;
+  udev_enumerate* enumerate = udev_enumerate_new(udev_);
+  if (enumerate == nullptr) return false;
+  bool ok = udev_enumerate_add_match_subsystem(enumerate, "hidraw") >= 0 &&
+            udev_enumerate_scan_devices(enumerate) >= 0;
+  if (ok) {
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+      const char* syspath = udev_list_entry_get_name(entry);
+      if (syspath == nullptr) continue;
+      udev_device* dev = udev_device_new_from_syspath(udev_, syspath);
+      if (dev == nullptr) continue;  // gone since the scan
+      const char* devnode = udev_device_get_devnode(dev);
+      // The parent is owned by `dev`, not to be unreferenced.
+      udev_device* hid = udev_device_get_parent_with_subsystem_devtype(dev, "hid", nullptr);
+      const char* hidName = hid != nullptr ? udev_device_get_sysname(hid) : nullptr;
+      std::uint32_t instance = 0;
+      if (devnode != nullptr && hidName != nullptr && ParseHidDeviceInstance(hidName, instance)) {
+        out.push_back(HidInterfaceInfo{devnode, instance});
+      }
+      udev_device_unref(dev);
+    }
+  }
+  udev_enumerate_unref(enumerate);
+  if (!ok) {
+    out.clear();
+    return false;
+  }
+  std::sort(out.begin(), out.end(), [](const HidInterfaceInfo& a, const HidInterfaceInfo& b) {
+    return a.Instance < b.Instance;
+  });
+  return true;
+}
+
+HidHandle LinuxHidPlatform::Open(const std::string& path, HidOpenMode mode) {
+  auto h = std::make_shared<Handle>();
+  h->Mode = mode;
+  if (mode == HidOpenMode::Identify) {
+    // stat() needs no access to the node itself, only to /dev.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode) ||
+        !HidDirOfDevnum(sysfsRoot_, st.st_rdev, h->HidDir)) {
+      return kInvalidHidHandle;
+    }
+  } else {
+    const int flags = mode == HidOpenMode::ReadWrite ? (O_RDWR | O_CLOEXEC)
+                                                     : (O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), flags);
+    if (fd < 0) return kInvalidHidHandle;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) ||
+        !HidDirOfDevnum(sysfsRoot_, st.st_rdev, h->HidDir)) {
+      ::close(fd);
+      return kInvalidHidHandle;
+    }
+    std::vector<std::uint8_t> descriptor;
+    HidReportDescriptorInfo info;
+    // Without the descriptor we cannot tell whether reads carry a report ID.
+    if ((!ReadDescriptorFromNode(fd, descriptor) &&
+         !ReadSysfsReportDescriptor(h->HidDir, descriptor)) ||
+        !ParseHidReportDescriptor(descriptor.data(), descriptor.size(), info)) {
+      ::close(fd);
+      return kInvalidHidHandle;
+    }
+    h->Channel = std::make_shared<HidrawChannel>(fd, info.NumberedReports);
+    if (!h->Channel->IsUsable()) return kInvalidHidHandle;
+  }
+  const HidHandle id = nextHandle_++;
+  std::lock_guard lock(handlesMutex_);
+  handles_.emplace(id, std::move(h));
+  return id;
+}
+
+void LinuxHidPlatform::Close(HidHandle handle) {
+  std::shared_ptr<Handle> h;
+  {
+    std::lock_guard lock(handlesMutex_);
+    auto it = handles_.find(handle);
+    if (it == handles_.end()) return;
+    h = std::move(it->second);
+    handles_.erase(it);
+  }
+  // Ends a read outstanding on it; a reader inside WaitRead still holds the channel, so the
+  // descriptor is closed when the last of the two lets go.
+  if (h->Channel) h->Channel->Shutdown();
+}
+
+std::shared_ptr<LinuxHidPlatform::Handle> LinuxHidPlatform::Find(HidHandle handle) const {
+  std::lock_guard lock(handlesMutex_);
+  auto it = handles_.find(handle);
+  return it == handles_.end() ? nullptr : it->second;
+}
+
+std::size_t LinuxHidPlatform::OpenHandleCount() const {
+  std::lock_guard lock(handlesMutex_);
+  return handles_.size();
+}
+
+bool LinuxHidPlatform::GetAttributes(HidHandle handle, THidAttributes& out) {
+  const auto h = Find(handle);
+  SysfsHidIdentity identity;
+  if (!h || !ReadSysfsHidIdentity(h->HidDir, identity)) return false;
+  out.VendorID = identity.Ids.VendorID;
+  out.ProductID = identity.Ids.ProductID;
+  out.VersionNumber = identity.VersionNumber;
+  return true;
+}
+
+bool LinuxHidPlatform::GetProductString(HidHandle handle, char16_t* buffer, std::size_t bytes) {
+  const auto h = Find(handle);
+  SysfsHidIdentity identity;
+  std::u16string text;
+  if (!h || !ReadSysfsHidIdentity(h->HidDir, identity) || !identity.HasProductString ||
+      !Utf8ToUtf16(identity.ProductUtf8, text, kMaxProductStringUnits)) {
+    return false;
+  }
+  return CopyUtf16ToBuffer(text, buffer, bytes);
+}
+
+bool LinuxHidPlatform::ReadDescriptor(const Handle& h, std::vector<std::uint8_t>& out) const {
+  if (h.Channel && ReadDescriptorFromNode(h.Channel->Fd(), out)) return true;
+  return ReadSysfsReportDescriptor(h.HidDir, out);
+}
+
+bool LinuxHidPlatform::GetPreparsedData(HidHandle handle, HidPreparsedData& out) {
+  const auto h = Find(handle);
+  std::vector<std::uint8_t> descriptor;
+  HidReportDescriptorInfo info;
+  if (!h || !ReadDescriptor(*h, descriptor) ||
+      !ParseHidReportDescriptor(descriptor.data(), descriptor.size(), info)) {
+    return false;
+  }
+  out.Caps = THidCaps{};
+  out.Caps.Usage = info.Usage;
+  out.Caps.UsagePage = info.UsagePage;
+  out.Caps.InputReportByteLength = info.InputReportByteLength;
+  out.Caps.OutputReportByteLength = info.OutputReportByteLength;
+  out.Caps.FeatureReportByteLength = info.FeatureReportByteLength;
+  return true;
+}
+
+bool LinuxHidPlatform::SetNumInputBuffers(HidHandle handle, std::uint32_t /*count*/) {
+  // hidraw's queue length is fixed; accepting keeps the device layer's bookkeeping simple.
+  return Find(handle) != nullptr;
+}
+
+bool LinuxHidPlatform::GetNumInputBuffers(HidHandle handle, std::uint32_t& count) {
+  if (!Find(handle)) return false;
+  count = kHidrawQueueReports;
+  return true;
+}
+
+bool LinuxHidPlatform::Write(HidHandle handle, const std::uint8_t* buffer, std::size_t length,
+                             std::uint32_t& written) {
+  written = 0;
+  const auto h = Find(handle);
+  if (!h || !h->Channel || h->Mode != HidOpenMode::ReadWrite) return false;
+  return h->Channel->Write(buffer, length, written);
+}
+
+bool LinuxHidPlatform::StartRead(HidHandle handle, std::uint8_t* buffer, std::size_t length,
+                                 std::uint32_t& error) {
+  const auto h = Find(handle);
+  if (!h || !h->Channel) {
+    error = EBADF;
+    return false;
+  }
+  return h->Channel->StartRead(buffer, length, error);
+}
+
+HidWaitResult LinuxHidPlatform::WaitRead(HidHandle handle, int sliceMs) {
+  const auto h = Find(handle);
+  // A closed handle has no read left to wait for: the caller then finds 0 bytes.
+  if (!h || !h->Channel) return HidWaitResult::Completed;
+  return h->Channel->WaitRead(sliceMs);
+}
+
+bool LinuxHidPlatform::GetReadResult(HidHandle handle, std::uint32_t& bytesRead) {
+  bytesRead = 0;
+  const auto h = Find(handle);
+  if (!h || !h->Channel) return false;
+  return h->Channel->GetReadResult(bytesRead);
+}
+
+void LinuxHidPlatform::CancelRead(HidHandle handle) {
+  const auto h = Find(handle);
+  if (h && h->Channel) h->Channel->CancelRead();
+}
+
+void LinuxHidPlatform::DrainMonitor() {
+  for (int i = 0; i < kMaxEventsPerDrain; ++i) {
+    udev_device* dev = udev_monitor_receive_device(monitor_);
+    if (dev == nullptr) break;
+    udev_device_unref(dev);
+  }
+}
+
+void LinuxHidPlatform::StopWatch() {
+  watch_.reset();
+  if (monitor_ != nullptr) {
+    udev_monitor_unref(monitor_);
+    monitor_ = nullptr;
+  }
+}
+
+void LinuxHidPlatform::SetChangeNotification(std::function<void()> onChange) {
+  if (!onChange) {
+    StopWatch();
+    return;
+  }
+  if (watch_) {
+    watch_->SetOnChange(std::move(onChange));
+    return;
+  }
+  if (udev_ == nullptr) return;
+  // udevd's events come after its rules have set the node's permissions; without udevd only
+  // the kernel's own events exist.
+  std::error_code ec;
+  const char* source = fs::exists("/run/udev/control", ec) ? "udev" : "kernel";
+  monitor_ = udev_monitor_new_from_netlink(udev_, source);
+  if (monitor_ == nullptr) return;
+  if (udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr) < 0 ||
+      udev_monitor_enable_receiving(monitor_) < 0) {
+    StopWatch();
+    return;
+  }
+  watch_ = std::make_unique<ChangeWatch>(udev_monitor_get_fd(monitor_),
+                                         [this] { DrainMonitor(); }, std::move(onChange));
+}
+
+}  // namespace zrv
