@@ -1,0 +1,189 @@
+#include "ui/form1.h"
+
+#include <QFont>
+#include <QLabel>
+#include <QLocale>
+#include <QString>
+#include <string>
+
+#include "protocol/number_format.h"
+#include "protocol/register_table.h"
+#include "protocol/reply_decoder.h"
+#include "ui/application.h"
+#include "ui/fonts.h"
+#include "ui_form1.h"
+#include "ui/widget_setters.h"
+
+// Resources of a static library must be registered by name, outside any namespace.
+static void InitUiResources() { Q_INIT_RESOURCE(zrv_ui); }
+
+namespace zrv {
+
+namespace {
+
+QString Latin1Text(std::string_view text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+char UserDecimalSeparator() {
+  return QLocale::system().decimalPoint() == QLatin1String(",") ? ',' : '.';
+}
+
+}  // namespace
+
+TForm1::TForm1(TimeSource& time, IMessageBoxes& boxes, QWidget* parent,
+               const FormCreateStepHook& stepHook)
+    : QWidget(parent),
+      ui_(std::make_unique<Ui::TForm1>()),
+      boxes_(boxes),
+      stepHook_(stepHook),
+      DisplayData(time, 40, true),
+      ReadDataTimer(time, 40, false),
+      TimerTimeout(time, 500, false) {
+  BuildWindow();
+  DisplayData.OnTimer = [this] { DisplayDataTimer(); };
+  try {
+    FormCreate();
+  } catch (...) {
+    // The window is still created, showing what FormCreate completed.
+    ShowCurrentException(boxes_);
+  }
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildWindow() {
+  InitUiResources();
+  ui_->setupUi(this);
+  // Fixed single border: system menu, minimise and close, no maximise, no resizing.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(678, 439);
+  move(0, 0);
+
+  QFont windowFont = font();
+  windowFont.setFamily(WindowFontFamily());
+  setFont(windowFont);
+  // Static texts size themselves to their text; a substitute font must not clip them.
+  for (QLabel* label : findChildren<QLabel*>()) {
+    FitLabelToText(label);
+  }
+  decimalSeparator_ = UserDecimalSeparator();
+}
+
+void TForm1::FormCreate() {
+  auto step = [this](int number) {
+    if (stepHook_) {
+      stepHook_(number);
+    }
+  };
+
+  step(1);
+  ShowNoConnection();
+
+  step(2);
+  std::string caption(kFormCaption);
+  caption.append("  ").append(kVersionText);
+  setWindowTitle(Latin1Text(caption));
+
+  step(3);
+  QComboBox* address = ui_->Cb_ModbusAddress;
+  for (int position = 0; position < kSlaveIdCount; ++position) {
+    const QString text = QString::number(position + 1);
+    if (position < address->count()) {
+      address->setItemText(position, text);
+    } else {
+      address->addItem(text);
+    }
+  }
+
+  step(4);
+  address->setCurrentIndex(0);
+
+  step(5);
+  QTableWidget* grid = ui_->GridModbus;
+  grid->setColumnWidth(0, 50);
+  grid->setColumnWidth(1, 80);
+  grid->setColumnWidth(2, 70);
+
+  step(6);
+  SetCellText(grid, 0, 0, "Addr");
+  SetCellText(grid, 0, 1, "Name");
+  SetCellText(grid, 0, 2, "Value");
+
+  step(7);
+  // The grid drops cells beyond its row count, so it gets its rows before they are written.
+  grid->setRowCount(kGridRowCount);
+  for (std::size_t index = 0; index < kRegisterTable.size(); ++index) {
+    const int row = static_cast<int>(index) + 1;
+    SetCellText(grid, row, 0, kRegisterTable[index].Address);
+    SetCellText(grid, row, 1, kRegisterTable[index].Name);
+  }
+
+  step(8);
+  grid->setRowCount(kGridRowCount);
+}
+
+void TForm1::ShowStatus(std::string_view text, Rgb background) {
+  SetEditText(ui_->ConnectionStatus, text);
+  SetEditBackground(ui_->ConnectionStatus, background);
+}
+
+void TForm1::ShowConnected() {
+  ShowStatus(kConnectedText, IndicatorOnColor);
+  SendCommand(CommandCode::ReadIdentity);
+}
+
+void TForm1::ShowNoConnection() {
+  ShowStatus(kNoConnectionText, IndicatorOffColor);
+  ReadDataTimer.SetEnabled(false);
+}
+
+void TForm1::ShowDisconnected() {
+  ShowStatus(kDisconnectedText, IndicatorOffColor);
+  ReadDataTimer.SetEnabled(false);
+}
+
+void TForm1::SendCommand(CommandCode code) {
+  if (SendCommandHook) {
+    SendCommandHook(code);
+  }
+}
+
+void TForm1::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*/,
+                         const std::uint8_t* Data, std::uint16_t Size) {
+  const ReplyEffects effects = DecodeReply(state_, Data, Size, decimalSeparator_);
+  switch (effects.kind) {
+    case ReplyEffects::Kind::Identity:
+      // The status colour stays as the connection routine set it.
+      SetEditText(ui_->ConnectionStatus, effects.Identity.ConnectionCaption.View());
+      ReadDataTimer.SetEnabled(true);
+      SetLabelText(ui_->Label_HardwareVer, effects.Identity.HardwareVersionText.View());
+      break;
+    case ReplyEffects::Kind::ModbusSettings:
+      if (effects.Lists.BaudIndex) {
+        SelectIndex(ui_->Cb_ModbusBaud, *effects.Lists.BaudIndex);
+      }
+      SelectIndex(ui_->Cb_ModbusParity, effects.Lists.ParityIndex);
+      if (effects.Lists.AddressIndex) {
+        SelectIndex(ui_->Cb_ModbusAddress, *effects.Lists.AddressIndex);
+      }
+      break;
+    case ReplyEffects::Kind::SettingsSaved:
+      SetLabelText(ui_->Label_Status, kSettingsSavedText);
+      break;
+    case ReplyEffects::Kind::Registers:
+      SetLabelText(ui_->Lab_ModbusOkFrames, effects.Registers.OkFramesText.View());
+      for (std::size_t index = 0; index < effects.Registers.ValueTexts.size(); ++index) {
+        SetCellText(ui_->GridModbus, static_cast<int>(index) + 1, 2,
+                    effects.Registers.ValueTexts[index].View());
+      }
+      break;
+    case ReplyEffects::Kind::Status:
+    case ReplyEffects::Kind::None:
+      break;
+  }
+}
+
+}  // namespace zrv
