@@ -28,8 +28,9 @@ constexpr Wide RoundedQuotient(Wide numerator, Wide denominator) {
   return (numerator * 2U + denominator) / (denominator * 2U);
 }
 
-template <std::size_t N>
-void AppendDigits(FixedText<N>& text, Wide value, int minDigits) {
+// Narrow types where they suffice: 128-bit division is several times slower.
+template <std::size_t N, typename Unsigned>
+void AppendDigits(FixedText<N>& text, Unsigned value, int minDigits) {
   char digits[40];
   int count = 0;
   do {
@@ -92,22 +93,22 @@ FixedText<24> FormatFixed(std::int64_t numerator, std::int64_t denominator, int 
     }
     const int exponent = scale + digitCount - 1;
     const Wide leadPower = Pow10(digitCount - 1);
-    AppendDigits(text, mantissa / leadPower, 1);
+    AppendDigits(text, static_cast<std::uint32_t>(mantissa / leadPower), 1);
     if (digitCount > 1) {
       text.Append(decimalSeparator);
-      AppendDigits(text, mantissa % leadPower, digitCount - 1);
+      AppendDigits(text, static_cast<std::uint32_t>(mantissa % leadPower), digitCount - 1);
     }
     text.Append('E');
-    AppendDigits(text, static_cast<Wide>(exponent), decimals > 0 ? decimals : 1);
+    AppendDigits(text, static_cast<std::uint32_t>(exponent), decimals > 0 ? decimals : 1);
     return text;
   }
 
   const Wide units = mantissa * Pow10(scale + decimals);  // in 10^-decimals
   const Wide one = Pow10(decimals);
-  AppendDigits(text, units / one, 1);
+  AppendDigits(text, static_cast<std::uint32_t>(units / one), 1);
   if (decimals > 0) {
     text.Append(decimalSeparator);
-    AppendDigits(text, units % one, decimals);
+    AppendDigits(text, static_cast<std::uint32_t>(units % one), decimals);
   }
   return text;
 }
@@ -136,7 +137,7 @@ FixedText<8> VersionText(float version, char decimalSeparator) {
   if (hundredths < 0) {
     text.Append('-');
   }
-  const Wide magnitude = Magnitude(hundredths);
+  const std::uint64_t magnitude = Magnitude(hundredths);
   AppendDigits(text, magnitude / 100U, 1);
   text.Append(decimalSeparator);
   AppendDigits(text, magnitude % 100U, 2);
