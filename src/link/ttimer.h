@@ -1,0 +1,99 @@
+// Millisecond timers of the window. Enabling an enabled timer changes nothing (its interval is not
+// restarted); disabling a disabled one changes nothing; an enabled timer ticks once per interval on
+// the thread that owns its time source (the UI thread).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace zrv {
+
+class TTimer;
+
+// Where ticks come from: real time (QTimer) or time that a test advances by hand.
+class TimeSource {
+ public:
+  virtual ~TimeSource() = default;
+
+  // What a TTimer asks of its source. Start (re)arms periodic ticks, the first one intervalMs from
+  // now; Stop disarms.
+  class Arm {
+   public:
+    virtual ~Arm() = default;
+    virtual void Start(int intervalMs) = 0;
+    virtual void Stop() = 0;
+  };
+
+ protected:
+  friend class TTimer;
+  virtual std::unique_ptr<Arm> NewArm(TTimer& timer) = 0;
+  static void Tick(TTimer& timer);
+};
+
+// The real clock: one QTimer per TTimer, ticking on the thread that created the TTimer.
+TimeSource& RealTimeSource();
+
+// Time that moves only when a test says so. Single-threaded: use it from one thread.
+class ManualTimeSource : public TimeSource {
+ public:
+  ManualTimeSource();
+  ~ManualTimeSource() override;
+  ManualTimeSource(const ManualTimeSource&) = delete;
+  ManualTimeSource& operator=(const ManualTimeSource&) = delete;
+
+  // Moves time forward by ms, firing every tick that falls due on the way, in time order (ticks due
+  // at the same moment fire in the order their timers were armed). A handler may enable, disable or
+  // re-interval any timer and may call Advance itself (a nested event loop); nested calls move the
+  // same clock.
+  void Advance(int ms);
+  std::int64_t NowMs() const { return now_; }
+
+ protected:
+  std::unique_ptr<Arm> NewArm(TTimer& timer) override;
+
+ private:
+  class ManualArm;
+  friend class ManualArm;
+  struct Entry {
+    ManualArm* arm;
+    std::int64_t due;
+    std::uint64_t order;
+  };
+  void Schedule(ManualArm* arm, std::int64_t due);
+  void Unschedule(ManualArm* arm);
+
+  std::int64_t now_ = 0;
+  std::uint64_t nextOrder_ = 0;
+  std::vector<Entry> entries_;
+};
+
+class TTimer {
+ public:
+  // The source must outlive the timer.
+  TTimer(TimeSource& source, int intervalMs, bool enabled);
+  ~TTimer();
+  TTimer(const TTimer&) = delete;
+  TTimer& operator=(const TTimer&) = delete;
+
+  void SetEnabled(bool enabled);
+  bool Enabled() const { return enabled_; }
+  // A new interval restarts the count of an enabled timer; an interval of 0 or less never ticks.
+  void SetInterval(int ms);
+  int Interval() const { return interval_; }
+
+  std::function<void()> OnTimer;
+
+ private:
+  friend class TimeSource;
+  void Update();
+  void Fire();
+
+  std::unique_ptr<TimeSource::Arm> arm_;
+  int interval_;
+  bool enabled_;
+  bool running_ = false;
+};
+
+}  // namespace zrv
