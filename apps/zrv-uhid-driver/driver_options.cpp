@@ -1,0 +1,116 @@
+#include "driver_options.h"
+
+#include <charconv>
+
+namespace zrv::uhid {
+
+const char* const kUsage =
+    "usage: zrv-uhid-driver [options]\n"
+    "  --name NAME          product string of the driver (default ZRVXXX)\n"
+    "  --second-device      also create a pointer device that is not a driver\n"
+    "  --second-name NAME   its name (default \"Virtual Pointer\")\n"
+    "  --no-driver          create no driver (only the second device)\n"
+    "  --no-report-ids      the driver's reports carry no report ID\n"
+    "  --unplug-after MS    destroy the driver MS after it was created\n"
+    "  --replug-after MS    create it again MS after the unplug\n"
+    "  --lively             readings move\n"
+    "  --seed N             seed of the lively mode\n"
+    "  --flood N            after the first open send N input reports at once\n"
+    "  --reply-delay MS     answer every command MS late\n"
+    "  --record FILE        append every output report to FILE as a hex line\n"
+    "SIGUSR1 unplugs or replugs the driver; SIGINT and SIGTERM destroy the devices and exit.\n";
+
+namespace {
+
+template <typename T>
+bool ParseNumber(const std::string& text, T& out) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, out);
+  return ec == std::errc() && ptr == end && !text.empty();
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, DriverOptions& out, std::string& error) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& v) {
+      if (i + 1 >= args.size()) {
+        error = a + " needs a value";
+        return false;
+      }
+      v = args[++i];
+      return true;
+    };
+    auto number = [&](auto& n) {
+      std::string v;
+      if (!value(v)) return false;
+      if (!ParseNumber(v, n)) {
+        error = a + ": not a number: " + v;
+        return false;
+      }
+      return true;
+    };
+    auto duration = [&](std::int64_t& ms) {
+      if (!number(ms)) return false;
+      if (ms < 0) {
+        error = a + " must not be negative";
+        return false;
+      }
+      return true;
+    };
+
+    bool ok = true;
+    if (a == "--name") {
+      ok = value(out.Name);
+      if (ok && (out.Name.empty() || out.Name.size() > 127)) {
+        error = "--name must be 1 to 127 characters";
+        ok = false;
+      }
+    } else if (a == "--second-device") {
+      out.SecondDevice = true;
+    } else if (a == "--second-name") {
+      ok = value(out.SecondName);
+      if (ok && (out.SecondName.empty() || out.SecondName.size() > 127)) {
+        error = "--second-name must be 1 to 127 characters";
+        ok = false;
+      }
+      out.SecondDevice = true;
+    } else if (a == "--no-driver") {
+      out.Driver = false;
+    } else if (a == "--no-report-ids") {
+      out.NumberedReports = false;
+    } else if (a == "--unplug-after") {
+      ok = duration(out.UnplugAfterMs);
+    } else if (a == "--replug-after") {
+      ok = duration(out.ReplugAfterMs);
+    } else if (a == "--lively") {
+      out.Lively = true;
+    } else if (a == "--seed") {
+      ok = number(out.Seed);
+    } else if (a == "--flood") {
+      ok = number(out.Flood);
+    } else if (a == "--reply-delay") {
+      ok = number(out.ReplyDelayMs);
+    } else if (a == "--record") {
+      ok = value(out.RecordPath);
+    } else if (a == "--help" || a == "-h") {
+      out.Help = true;
+    } else {
+      error = "unknown option: " + a;
+      ok = false;
+    }
+    if (!ok) return false;
+  }
+  if (!out.Driver && !out.SecondDevice) {
+    error = "--no-driver without --second-device leaves nothing to create";
+    return false;
+  }
+  if (out.ReplugAfterMs >= 0 && out.UnplugAfterMs < 0) {
+    error = "--replug-after needs --unplug-after";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zrv::uhid

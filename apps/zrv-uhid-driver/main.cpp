@@ -1,0 +1,283 @@
+// A virtual motor driver on the real kernel HID stack: creates a uhid device and runs the
+// simulated driver behind it. Used by the VM test and for trying the tool without hardware.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver_options.h"
+#include "sim/simulated_driver.h"
+#include "uhid_bridge.h"
+
+namespace {
+
+using zrv::uhid::DeviceSpec;
+
+std::uint64_t NowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+void Log(const std::string& text) { std::fprintf(stderr, "zrv-uhid-driver: %s\n", text.c_str()); }
+
+// One /dev/uhid file descriptor carries one device.
+class UhidNode {
+ public:
+  explicit UhidNode(DeviceSpec spec) : spec_(std::move(spec)) {}
+  ~UhidNode() {
+    Destroy();
+    if (fd_ >= 0) close(fd_);
+  }
+  UhidNode(const UhidNode&) = delete;
+  UhidNode& operator=(const UhidNode&) = delete;
+
+  bool Open() {
+    fd_ = open("/dev/uhid", O_RDWR | O_CLOEXEC);
+    if (fd_ < 0) Log("cannot open /dev/uhid: " + std::string(std::strerror(errno)));
+    return fd_ >= 0;
+  }
+
+  bool Create() {
+    if (created_) return true;
+    uhid_event event{};
+    if (!zrv::uhid::BuildCreate(spec_, event)) {
+      Log("name or descriptor too long for " + spec_.Name);
+      return false;
+    }
+    if (!Write(event)) return false;
+    created_ = true;
+    Log("created \"" + spec_.Name + "\"");
+    return true;
+  }
+
+  void Destroy() {
+    if (!created_ || fd_ < 0) return;
+    uhid_event event{};
+    zrv::uhid::BuildDestroy(event);
+    Write(event);
+    created_ = false;
+    Log("destroyed \"" + spec_.Name + "\"");
+  }
+
+  // One whole event per write, as the uhid interface requires.
+  bool Write(const uhid_event& event) {
+    for (;;) {
+      const ssize_t n = write(fd_, &event, sizeof event);
+      if (n == static_cast<ssize_t>(sizeof event)) return true;
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) Log("write to /dev/uhid failed: " + std::string(std::strerror(errno)));
+      return false;
+    }
+  }
+
+  // One read returns one event; false when none could be read.
+  bool Read(uhid_event& event) {
+    std::memset(&event, 0, sizeof event);
+    const ssize_t n = read(fd_, &event, sizeof event);
+    return n > 0;
+  }
+
+  int Fd() const { return fd_; }
+  bool Created() const { return created_; }
+
+ private:
+  DeviceSpec spec_;
+  int fd_ = -1;
+  bool created_ = false;
+};
+
+// Answers what the kernel asks of a device that has no readable or settable reports.
+void AnswerPlainDevice(UhidNode& node, const uhid_event& event) {
+  uhid_event reply{};
+  if (event.type == UHID_GET_REPORT) {
+    reply.type = UHID_GET_REPORT_REPLY;
+    reply.u.get_report_reply.id = event.u.get_report.id;
+    reply.u.get_report_reply.err = EIO;
+    node.Write(reply);
+  } else if (event.type == UHID_SET_REPORT) {
+    reply.type = UHID_SET_REPORT_REPLY;
+    reply.u.set_report_reply.id = event.u.set_report.id;
+    reply.u.set_report_reply.err = EIO;
+    node.Write(reply);
+  }
+}
+
+int Run(const zrv::uhid::DriverOptions& options) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
+  if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) return 1;
+  const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+  if (signalFd < 0) return 1;
+
+  FILE* record = nullptr;
+  if (!options.RecordPath.empty()) {
+    record = std::fopen(options.RecordPath.c_str(), "a");
+    if (record == nullptr) {
+      Log("cannot open " + options.RecordPath);
+      return 1;
+    }
+  }
+
+  zrv::sim::SimulatedDriver driver;
+  driver.RecordLimit = 64;  // the record file keeps the history; memory must not grow
+  driver.Faults().ReplyDelayMs = options.ReplyDelayMs;
+  driver.Advance(NowMs());
+  if (options.Lively) driver.SetLively(true, options.Seed);
+
+  std::unique_ptr<UhidNode> driverNode;
+  std::unique_ptr<UhidNode> pointerNode;
+  std::unique_ptr<zrv::uhid::DriverBridge> bridge;
+  if (options.Driver) {
+    driverNode = std::make_unique<UhidNode>(DeviceSpec{options.Name, zrv::uhid::kVendorId,
+                                                       zrv::uhid::kDriverProductId,
+                                                       zrv::uhid::DriverReportDescriptor(options.NumberedReports)});
+    if (!driverNode->Open()) return 1;
+    bridge = std::make_unique<zrv::uhid::DriverBridge>(
+        driver, options.NumberedReports, [&node = *driverNode](const uhid_event& e) { return node.Write(e); });
+    bridge->SetFlood(options.Flood);
+    if (record != nullptr) {
+      bridge->SetOutputObserver([record](const std::uint8_t* report, std::size_t length) {
+        std::fprintf(record, "OUT %zu ", length);
+        for (std::size_t i = 0; i < length; ++i) std::fprintf(record, "%02x", report[i]);
+        std::fputc('\n', record);
+        std::fflush(record);
+      });
+    }
+    if (!driverNode->Create()) return 1;
+  }
+  if (options.SecondDevice) {
+    pointerNode = std::make_unique<UhidNode>(DeviceSpec{options.SecondName, zrv::uhid::kVendorId,
+                                                        zrv::uhid::kPointerProductId,
+                                                        zrv::uhid::PointerReportDescriptor()});
+    if (!pointerNode->Open() || !pointerNode->Create()) return 1;
+  }
+
+  std::uint64_t createdAt = NowMs();
+  std::uint64_t unpluggedAt = 0;
+  bool timedUnplugDone = false;
+  bool timedReplugDone = false;
+  auto unplug = [&] {
+    driverNode->Destroy();
+    bridge->ResetKernelState();
+    unpluggedAt = NowMs();
+  };
+  auto replug = [&] {
+    if (driverNode->Create()) createdAt = NowMs();
+  };
+
+  bool running = true;
+  while (running) {
+    const std::uint64_t now = NowMs();
+    driver.Advance(now);
+
+    // Timed unplug and replug, once each.
+    std::int64_t waitMs = -1;
+    auto until = [&](std::uint64_t due) {
+      const auto left = static_cast<std::int64_t>(due > now ? due - now : 0);
+      waitMs = waitMs < 0 ? left : std::min(waitMs, left);
+    };
+    if (driverNode && options.UnplugAfterMs >= 0 && !timedUnplugDone && driverNode->Created()) {
+      const std::uint64_t due = createdAt + static_cast<std::uint64_t>(options.UnplugAfterMs);
+      if (now >= due) {
+        unplug();
+        timedUnplugDone = true;
+        continue;
+      }
+      until(due);
+    }
+    if (driverNode && options.ReplugAfterMs >= 0 && timedUnplugDone && !timedReplugDone &&
+        !driverNode->Created()) {
+      const std::uint64_t due = unpluggedAt + static_cast<std::uint64_t>(options.ReplugAfterMs);
+      if (now >= due) {
+        replug();
+        timedReplugDone = true;
+        continue;
+      }
+      until(due);
+    }
+    if (options.Lively) until(now + 20);
+    if (driver.PendingReplies() > 0) until(now + 5);
+    if (bridge && bridge->FloodDue()) until(now);
+
+    pollfd fds[3] = {{signalFd, POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
+    if (driverNode) fds[1].fd = driverNode->Fd();
+    if (pointerNode) fds[2].fd = pointerNode->Fd();
+    const int ready = poll(fds, 3, static_cast<int>(std::min<std::int64_t>(waitMs, 60000)));
+    if (ready < 0 && errno != EINTR) {
+      Log("poll failed: " + std::string(std::strerror(errno)));
+      break;
+    }
+
+    if ((fds[0].revents & POLLIN) != 0) {
+      signalfd_siginfo info{};
+      if (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        if (info.ssi_signo == SIGUSR1) {
+          if (driverNode) {
+            if (driverNode->Created()) {
+              unplug();
+            } else {
+              replug();
+            }
+          }
+        } else {
+          running = false;
+        }
+      }
+    }
+    if ((fds[1].revents & POLLIN) != 0) {
+      uhid_event event;
+      if (driverNode->Read(event)) {
+        if (event.type == UHID_OPEN && bridge->OpenCount() == 0) Log("opened");
+        bridge->OnEvent(event);
+      }
+    }
+    if ((fds[2].revents & POLLIN) != 0) {
+      uhid_event event;
+      if (pointerNode->Read(event)) AnswerPlainDevice(*pointerNode, event);
+    }
+    if (bridge && bridge->FloodDue()) {
+      bridge->SendFlood(256);
+      if (!bridge->FloodDue()) {
+        Log("flood sent, " + std::to_string(bridge->InputsSent()) + " reports in all, " +
+            std::to_string(bridge->InputsFailed()) + " refused");
+      }
+    }
+  }
+
+  pointerNode.reset();
+  driverNode.reset();
+  if (record != nullptr) std::fclose(record);
+  close(signalFd);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  zrv::uhid::DriverOptions options;
+  std::string error;
+  if (!zrv::uhid::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    std::fprintf(stderr, "zrv-uhid-driver: %s\n%s", error.c_str(), zrv::uhid::kUsage);
+    return 2;
+  }
+  if (options.Help) {
+    std::fputs(zrv::uhid::kUsage, stdout);
+    return 0;
+  }
+  return Run(options);
+}
