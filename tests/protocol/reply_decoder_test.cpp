@@ -33,6 +33,12 @@ DeviceState FilledState() {
   return state;
 }
 
+// Packed fields cannot bind to the references that the assertions take.
+template <typename T>
+T Copy(T value) {
+  return value;
+}
+
 bool SameBytes(const DeviceState& a, const DeviceState& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
@@ -59,13 +65,13 @@ TEST(IdentityReply, CaptionVersionsLimitsAndSettings) {
   EXPECT_EQ(Name(state), "ABC");
   EXPECT_FLOAT_EQ(state.Identity.FirmwareVer, 1.25F);
   EXPECT_FLOAT_EQ(state.Identity.HardwareVer, 1.03F);
-  EXPECT_EQ(state.Limits.PowerSupplyMax, 30000U);
-  EXPECT_EQ(state.Limits.TemperatureMax, 90U);
-  EXPECT_EQ(state.Limits.PwmMax, 1000U);
-  EXPECT_EQ(state.Limits.CurMax, 10000U);
-  EXPECT_EQ(state.Modbus.Baudrate, 38400U);
-  EXPECT_EQ(state.Modbus.Parity, 2U);
-  EXPECT_EQ(state.Modbus.SlaveId, 17U);
+  EXPECT_EQ(Copy(state.Limits.PowerSupplyMax), 30000U);
+  EXPECT_EQ(Copy(state.Limits.TemperatureMax), 90U);
+  EXPECT_EQ(Copy(state.Limits.PwmMax), 1000U);
+  EXPECT_EQ(Copy(state.Limits.CurMax), 10000U);
+  EXPECT_EQ(Copy(state.Modbus.Baudrate), 38400U);
+  EXPECT_EQ(Copy(state.Modbus.Parity), 2U);
+  EXPECT_EQ(Copy(state.Modbus.SlaveId), 17U);
   // The lists follow only reply 20.
   EXPECT_FALSE(effects.Lists.BaudIndex.has_value());
   EXPECT_FALSE(effects.Lists.AddressIndex.has_value());
@@ -121,20 +127,20 @@ TEST(StatusReply, CopiesTheBodyWithItsSignedness) {
   DeviceState state{};
   ASSERT_EQ(Decode(state, data).kind, Kind::Status);
   const LiveStatus& s = state.Status;
-  EXPECT_EQ(s.WorkMode, 9);
-  EXPECT_EQ(s.FaultCode, 6);
-  EXPECT_EQ(s.DriverState, 4);
-  EXPECT_EQ(s.Inputs, 0xF0);
-  EXPECT_EQ(s.Outputs, 0x18);
-  EXPECT_EQ(s.Switches, 0x21);
-  EXPECT_EQ(s.Potentiometer, 3300);
-  EXPECT_EQ(s.Ain, 4567);
-  EXPECT_EQ(s.Temperature, 65535);
-  EXPECT_EQ(s.CurAct, -1000);
-  EXPECT_EQ(s.CurLim, 12345);
-  EXPECT_EQ(s.PowerSupply, 4294967295U);
-  EXPECT_EQ(s.PwmAct, -200);
-  EXPECT_EQ(s.PwmLim, 1000);
+  EXPECT_EQ(Copy(s.WorkMode), 9);
+  EXPECT_EQ(Copy(s.FaultCode), 6);
+  EXPECT_EQ(Copy(s.DriverState), 4);
+  EXPECT_EQ(Copy(s.Inputs), 0xF0);
+  EXPECT_EQ(Copy(s.Outputs), 0x18);
+  EXPECT_EQ(Copy(s.Switches), 0x21);
+  EXPECT_EQ(Copy(s.Potentiometer), 3300);
+  EXPECT_EQ(Copy(s.Ain), 4567);
+  EXPECT_EQ(Copy(s.Temperature), 65535);
+  EXPECT_EQ(Copy(s.CurAct), -1000);
+  EXPECT_EQ(Copy(s.CurLim), 12345);
+  EXPECT_EQ(Copy(s.PowerSupply), 4294967295U);
+  EXPECT_EQ(Copy(s.PwmAct), -200);
+  EXPECT_EQ(Copy(s.PwmLim), 1000);
   EXPECT_EQ(std::memcmp(&state.Status, data.data() + 1, 28), 0);
 }
 
@@ -151,9 +157,9 @@ TEST(RegistersReply, StateCodesFrameCountAndBlock) {
   EXPECT_EQ(effects.Registers.OkFramesText.View(), "4660");
   EXPECT_EQ(state.Registers.Bytes[0], 0x12);
   EXPECT_EQ(state.Registers.Bytes[55], 55);
-  EXPECT_EQ(state.Status.WorkMode, 7);
-  EXPECT_EQ(state.Status.FaultCode, 3);
-  EXPECT_EQ(state.Status.DriverState, 2);
+  EXPECT_EQ(Copy(state.Status.WorkMode), 7);
+  EXPECT_EQ(Copy(state.Status.FaultCode), 3);
+  EXPECT_EQ(Copy(state.Status.DriverState), 2);
   EXPECT_EQ(std::memcmp(reinterpret_cast<const std::uint8_t*>(&state.Status) + 3, status.data() + 4, 25), 0);
 }
 
@@ -239,9 +245,9 @@ TEST(ModbusSettingsReply, SelectsTheThreeLists) {
   EXPECT_EQ(effects.Lists.BaudIndex, 2);
   EXPECT_EQ(effects.Lists.ParityIndex, 2);
   EXPECT_EQ(effects.Lists.AddressIndex, 16);
-  EXPECT_EQ(state.Modbus.Baudrate, 38400U);
-  EXPECT_EQ(state.Modbus.Parity, 2);
-  EXPECT_EQ(state.Modbus.SlaveId, 17);
+  EXPECT_EQ(Copy(state.Modbus.Baudrate), 38400U);
+  EXPECT_EQ(Copy(state.Modbus.Parity), 2);
+  EXPECT_EQ(Copy(state.Modbus.SlaveId), 17);
 }
 
 Bytes SettingsReply(std::uint32_t baud, std::uint8_t parity, std::uint8_t slave) {
@@ -259,7 +265,7 @@ TEST(ModbusSettingsReply, ListIndicesAtTheirLimits) {
   EXPECT_FALSE(effects.Lists.BaudIndex.has_value());
   EXPECT_EQ(effects.Lists.ParityIndex, 1);
   EXPECT_EQ(effects.Lists.AddressIndex, 4);
-  EXPECT_EQ(state.Modbus.Baudrate, 14400U);
+  EXPECT_EQ(Copy(state.Modbus.Baudrate), 14400U);
 
   EXPECT_EQ(Decode(state, SettingsReply(9600, 7, 1)).Lists.ParityIndex, 2);
   EXPECT_EQ(Decode(state, SettingsReply(9600, 255, 1)).Lists.ParityIndex, 2);
@@ -275,7 +281,7 @@ TEST(ModbusSettingsReply, AddressTheListCannotShowLeavesItsSelection) {
     EXPECT_FALSE(effects.Lists.AddressIndex.has_value()) << int{slave};
     EXPECT_EQ(effects.Lists.BaudIndex, 1);
     EXPECT_EQ(effects.Lists.ParityIndex, 1);
-    EXPECT_EQ(state.Modbus.SlaveId, slave);
+    EXPECT_EQ(Copy(state.Modbus.SlaveId), slave);
   }
 }
 
