@@ -1,0 +1,357 @@
+// The live status view on crafted DeviceState, driven by hand-advanced time.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <map>
+
+#include "ui_test_support.h"
+
+namespace zrv::test {
+namespace {
+
+const char* const kIndicators[] = {"SW1", "SW2", "SW3", "SW4", "SW5", "SW6",
+                                   "IN1", "IN2", "IN3", "IN4", "OUT1", "OUT2"};
+const char* const kValueLabels[] = {"LabVal_PowerSupply", "LabVal_Temperature", "LabVal_Potentiometer",
+                                    "LabVal_Ain",         "LabVal_CurLim",      "LabVal_CurAct",
+                                    "LabVal_PwmLim",      "LabVal_PwmAct"};
+const char* const kGauges[] = {"Pb_PowerSupply",  "Pb_Temperature", "Pb_Potentiometer", "Pb_AnalogInput",
+                               "Pb_CurrentLimit", "Pb_CurrentAct",  "Pb_PwmLimit",      "Pb_PwmAct"};
+
+class LiveView : public ::testing::Test {
+ protected:
+  LiveView() {
+    DriverLimits& limits = w.Form->State().Limits;
+    limits.PowerSupplyMax = 30000;
+    limits.TemperatureMax = 90;
+    limits.PwmMax = 1000;
+    limits.CurMax = 10000;
+  }
+
+  LiveStatus& Status() { return w.Form->State().Status; }
+  QString Text(const char* name) const {
+    if (QLabel* label = w.Label(name)) {
+      return label->text();
+    }
+    return w.Edit(name)->text();
+  }
+  int Gauge(const char* name) const { return w.Find<QProgressBar>(name)->value(); }
+  // The user's decimal separator in place of the '.' of an expected text.
+  QString Local(const char* text) const {
+    QString s = QString::fromLatin1(text);
+    s.replace(QLatin1Char('.'), QLatin1Char(w.Form->DecimalSeparator()));
+    return s;
+  }
+  // Everything the view may write: texts, colours, gauge positions.
+  std::map<QString, QString> Snapshot() const {
+    std::map<QString, QString> shown;
+    for (const char* name : kIndicators) {
+      shown[name] = w.Edit(name)->text() + "|" + Background(w.Edit(name)).name();
+    }
+    for (const char* name : kValueLabels) {
+      shown[name] = Text(name);
+    }
+    for (const char* name : kGauges) {
+      shown[name] = QString::number(Gauge(name));
+    }
+    for (const char* name : {"Label_DriverStatus", "Label_DriverError", "Lab_WorkMode"}) {
+      shown[name] = Text(name) + "|" + FontColor(w.Label(name)).name();
+    }
+    return shown;
+  }
+
+  WindowOnManualTime w;
+};
+
+TEST_F(LiveView, NothingChangesWhileNotConnected) {
+  const auto before = Snapshot();
+  Status() = LiveStatus{4, 3, 1, 0x0F, 0x18, 0x3F, 3300, 5000, 80, 5000, 6000, 24000, 500, 900};
+  w.Ticks(25);
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_EQ(Text("LabVal_PowerSupply"), QStringLiteral("0V"));
+  EXPECT_EQ(Text("Label_DriverStatus"), QStringLiteral("Stop"));
+  EXPECT_EQ(Text("SW1"), QStringLiteral("OFF"));
+}
+
+TEST_F(LiveView, AllZeroStateShowsTheZeroReadings) {
+  w.Form->State().Limits = {};
+  w.Form->SetConnected(true);
+  w.Ticks(1);
+  EXPECT_EQ(Text("LabVal_PowerSupply"), QStringLiteral("0 V "));
+  EXPECT_EQ(Text("LabVal_Temperature"), QStringLiteral("0 C"));
+  EXPECT_EQ(Text("LabVal_Potentiometer"), Local("0.0 % "));
+  EXPECT_EQ(Text("LabVal_Ain"), Local("0.0 V "));
+  EXPECT_EQ(Text("LabVal_CurLim"), Local("0.00 A "));
+  EXPECT_EQ(Text("LabVal_PwmLim"), QStringLiteral("0 %"));
+  EXPECT_EQ(Text("LabVal_PwmAct"), QStringLiteral("0 %"));
+  EXPECT_EQ(Text("Label_DriverStatus"), QStringLiteral("Idle"));
+  EXPECT_EQ(FontColor(w.Label("Label_DriverStatus")), QColor(0, 0, 0));
+  EXPECT_EQ(Text("Label_DriverError"), QStringLiteral(" "));
+  EXPECT_EQ(Text("Lab_WorkMode"), Local("Speed (PWM) set by 0-5V input (0.0 V )   Current limit max (0.00 A )"));
+  for (const char* name : kIndicators) {
+    EXPECT_EQ(Text(name), QStringLiteral("OFF")) << name;
+    EXPECT_EQ(Background(w.Edit(name)), ToColor(IndicatorOffColor)) << name;
+  }
+}
+
+TEST_F(LiveView, IndicatorsFollowTheirBits) {
+  w.Form->SetConnected(true);
+  Status().Switches = 0x21;
+  Status().Outputs = 0x18;
+  Status().Inputs = 0xF0;
+  w.Ticks(1);
+  const std::map<std::string, bool> on = {{"SW1", true}, {"SW2", false}, {"SW3", false}, {"SW4", false},
+                                          {"SW5", false}, {"SW6", true},  {"IN1", false}, {"IN2", false},
+                                          {"IN3", false}, {"IN4", false}, {"OUT1", true}, {"OUT2", true}};
+  for (const auto& [name, isOn] : on) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Text(name.c_str()), isOn ? QStringLiteral("ON") : QStringLiteral("OFF"));
+    EXPECT_EQ(Background(w.Edit(name.c_str())), ToColor(isOn ? IndicatorOnColor : IndicatorOffColor));
+  }
+  // Bits 0..2 of the outputs are not shown; IN1 follows bit 0 back on.
+  Status().Outputs = 0x07;
+  Status().Inputs = 0x01;
+  w.Ticks(1);
+  EXPECT_EQ(Text("OUT1"), QStringLiteral("OFF"));
+  EXPECT_EQ(Text("OUT2"), QStringLiteral("OFF"));
+  EXPECT_EQ(Background(w.Edit("OUT1")), ToColor(IndicatorOffColor));
+  EXPECT_EQ(Text("IN1"), QStringLiteral("ON"));
+  EXPECT_EQ(Background(w.Edit("IN1")), ToColor(IndicatorOnColor));
+}
+
+TEST_F(LiveView, ValueTextsAndGauges) {
+  w.Form->SetConnected(true);
+  Status().PowerSupply = 24500;
+  Status().Temperature = 45;
+  Status().Potentiometer = 1000;
+  Status().Ain = 4567;
+  Status().CurLim = 12345;
+  Status().CurAct = -1500;
+  Status().PwmLim = 1500;
+  Status().PwmAct = -500;
+  w.Ticks(1);
+  EXPECT_EQ(Text("LabVal_PowerSupply"), QStringLiteral("25 V "));
+  EXPECT_EQ(Gauge("Pb_PowerSupply"), 81);
+  EXPECT_EQ(Text("LabVal_Temperature"), QStringLiteral("45 C"));
+  EXPECT_EQ(Gauge("Pb_Temperature"), 50);
+  EXPECT_EQ(Text("LabVal_Potentiometer"), Local("30.3 % "));
+  EXPECT_EQ(Gauge("Pb_Potentiometer"), 30);
+  EXPECT_EQ(Text("LabVal_Ain"), Local("4.6 V "));
+  EXPECT_EQ(Gauge("Pb_AnalogInput"), 91);
+  EXPECT_EQ(Text("LabVal_CurLim"), Local("12.30 A "));
+  EXPECT_EQ(Gauge("Pb_CurrentLimit"), 100);  // beyond full scale: pinned, text keeps the reading
+  EXPECT_EQ(Text("LabVal_CurAct"), Local("-1.50 A "));
+  EXPECT_EQ(Gauge("Pb_CurrentAct"), 0);
+  EXPECT_EQ(Text("LabVal_PwmLim"), QStringLiteral("100 %"));
+  EXPECT_EQ(Gauge("Pb_PwmLimit"), 100);
+  EXPECT_EQ(Text("LabVal_PwmAct"), QStringLiteral("-50 %"));
+  EXPECT_EQ(Gauge("Pb_PwmAct"), 50);  // the magnitude
+}
+
+TEST_F(LiveView, GaugesPinOutOfRangePositionsEvenAfterAnotherValue) {
+  // A gauge that ignored out-of-range positions would keep its previous bar here.
+  w.Form->SetConnected(true);
+  Status().CurAct = 5000;
+  Status().PowerSupply = 12000;
+  w.Ticks(1);
+  ASSERT_EQ(Gauge("Pb_CurrentAct"), 50);
+  ASSERT_EQ(Gauge("Pb_PowerSupply"), 40);
+  Status().CurAct = -4000;
+  Status().PowerSupply = 999500;
+  w.Ticks(1);
+  EXPECT_EQ(Gauge("Pb_CurrentAct"), 0);
+  EXPECT_EQ(Text("LabVal_CurAct"), Local("-4.00 A "));
+  EXPECT_EQ(Gauge("Pb_PowerSupply"), 100);
+  EXPECT_EQ(Text("LabVal_PowerSupply"), QStringLiteral("1E3 V "));
+}
+
+TEST_F(LiveView, ValueTextsSizeThemselvesAndAreNotClipped) {
+  w.Form->SetConnected(true);
+  w.Form->show();
+  Status().PowerSupply = 999500;
+  Status().CurLim = -9995;
+  Status().WorkMode = 3;
+  w.Ticks(1);
+  for (const char* name : {"LabVal_PowerSupply", "LabVal_CurLim", "Lab_WorkMode"}) {
+    QLabel* label = w.Label(name);
+    EXPECT_GE(label->width(), label->sizeHint().width()) << name;
+    // Still inside its frame.
+    EXPECT_LE(label->geometry().right(), label->parentWidget()->width()) << name;
+  }
+}
+
+TEST_F(LiveView, DriverStateFaultAndWorkModeTables) {
+  w.Form->SetConnected(true);
+  Status().DriverState = 2;
+  Status().FaultCode = 2;
+  Status().WorkMode = 5;
+  w.Ticks(1);
+  EXPECT_EQ(Text("Label_DriverStatus"), QStringLiteral("Error: "));
+  EXPECT_EQ(FontColor(w.Label("Label_DriverStatus")), QColor(255, 0, 0));
+  EXPECT_EQ(Text("Label_DriverError"), QStringLiteral("Over temperature"));
+  EXPECT_EQ(Text("Lab_WorkMode"), QStringLiteral("Current set by Modbus"));
+
+  // Codes outside their tables leave text and colour as they were.
+  Status().DriverState = 4;
+  Status().FaultCode = 9;
+  Status().WorkMode = 7;
+  w.Ticks(3);
+  EXPECT_EQ(Text("Label_DriverStatus"), QStringLiteral("Error: "));
+  EXPECT_EQ(FontColor(w.Label("Label_DriverStatus")), QColor(255, 0, 0));
+  EXPECT_EQ(Text("Label_DriverError"), QStringLiteral("Over temperature"));
+  EXPECT_EQ(FontColor(w.Label("Label_DriverError")), QColor(255, 0, 0));
+  EXPECT_EQ(Text("Lab_WorkMode"), QStringLiteral("Current set by Modbus"));
+
+  Status().DriverState = 0;
+  Status().FaultCode = 0;
+  w.Ticks(1);
+  EXPECT_EQ(Text("Label_DriverStatus"), QStringLiteral("Idle"));
+  EXPECT_EQ(FontColor(w.Label("Label_DriverStatus")), QColor(0, 0, 0));
+  EXPECT_EQ(Text("Label_DriverError"), QStringLiteral(" "));
+
+  Status().DriverState = 1;
+  w.Ticks(1);
+  EXPECT_EQ(FontColor(w.Label("Label_DriverStatus")), QColor(0, 128, 0));
+  Status().DriverState = 3;
+  w.Ticks(1);
+  EXPECT_EQ(Text("Label_DriverStatus"), QStringLiteral("Stop on limit "));
+  EXPECT_EQ(FontColor(w.Label("Label_DriverStatus")), QColor(0, 0, 255));
+}
+
+TEST_F(LiveView, WorkModeEmbedsTheTextsOfTheSameTick) {
+  w.Form->SetConnected(true);
+  Status().Potentiometer = 1000;
+  Status().WorkMode = 2;
+  w.Ticks(1);
+  Status().Potentiometer = 3300;
+  Status().CurLim = 2500;
+  w.Ticks(1);
+  EXPECT_EQ(Text("Lab_WorkMode"),
+            Local("Speed (PWM) set by potentiometer (100.0 % )   Current limit max (2.50 A )"));
+}
+
+// ---- Firmware gate ----
+
+TEST_F(LiveView, FirmwareOf120PassesAndTheViewKeepsRunning) {
+  w.Reply(WindowOnManualTime::IdentityReply(120, "ZRV", 100));
+  w.Form->SetConnected(true);
+  w.Ticks(10);
+  EXPECT_TRUE(w.Boxes.Boxes.empty());
+  EXPECT_TRUE(w.Form->DisplayData.Enabled());
+  Status().PowerSupply = 12000;
+  w.Ticks(1);
+  EXPECT_EQ(Text("LabVal_PowerSupply"), QStringLiteral("12 V "));
+}
+
+TEST_F(LiveView, FirmwareOfZeroNeverWarns) {
+  w.Form->SetConnected(true);
+  w.Ticks(50);
+  EXPECT_TRUE(w.Boxes.Boxes.empty());
+  EXPECT_FALSE(w.Form->FirmwareWarningShown());
+  EXPECT_TRUE(w.Form->DisplayData.Enabled());
+}
+
+TEST_F(LiveView, FirmwareOf119WarnsOnceThenTheViewStopsForGood) {
+  w.Reply(WindowOnManualTime::IdentityReply(119, "ZRV", 100));
+  w.Form->SetConnected(true);
+  int nestedTicksSeen = 0;
+  w.Boxes.WhileOpen = [&] {
+    // The box is modal but timers go on: ticks run, find the flag set and repaint.
+    Status().PowerSupply = 6000;
+    w.Time.Advance(200);
+    nestedTicksSeen = Text("LabVal_PowerSupply") == QStringLiteral("6 V ") ? 1 : 0;
+    // Changed again just before the operator closes the box.
+    Status().PowerSupply = 9000;
+  };
+  w.Ticks(1);
+  ASSERT_EQ(w.Boxes.Boxes.size(), 1u);
+  EXPECT_EQ(w.Boxes.Boxes[0].Kind, "Warning");
+  EXPECT_EQ(w.Boxes.Boxes[0].Caption, "Warning");
+  EXPECT_EQ(w.Boxes.Boxes[0].Text, "Firmware not supported. Please update device firmware (min. 1.20)");
+  EXPECT_EQ(nestedTicksSeen, 1);
+  EXPECT_TRUE(w.Form->FirmwareWarningShown());
+  EXPECT_FALSE(w.Form->DisplayData.Enabled());
+  // The interrupted tick completed after the box, with the state of that moment.
+  EXPECT_EQ(Text("LabVal_PowerSupply"), QStringLiteral("9 V "));
+
+  // From now on nothing changes, also across a reconnection.
+  w.Boxes.WhileOpen = nullptr;
+  const auto frozen = Snapshot();
+  Status().PowerSupply = 24000;
+  Status().Switches = 0x3F;
+  w.Ticks(25);
+  w.Form->SetConnected(false);
+  w.Ticks(5);
+  w.Reply(WindowOnManualTime::IdentityReply(125, "ZRV", 100));
+  w.Form->SetConnected(true);
+  w.Ticks(25);
+  EXPECT_EQ(Snapshot(), frozen);
+  EXPECT_EQ(w.Boxes.Boxes.size(), 1u);
+}
+
+// ---- Repaints ----
+
+class PaintCounter : public QObject {
+ public:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      ++Paints[watched->objectName()];
+    }
+    return false;
+  }
+  int Total() const {
+    int total = 0;
+    for (const auto& [name, count] : Paints) {
+      total += count;
+    }
+    return total;
+  }
+  std::map<QString, int> Paints;
+};
+
+void FlushPaints() {
+  for (int i = 0; i < 5; ++i) {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+  }
+}
+
+TEST_F(LiveView, ASteadyReadingRepaintsNothing) {
+  Status() = LiveStatus{2, 1, 2, 0x05, 0x08, 0x21, 1650, 2500, 40, 3000, 6000, 24000, 400, 800};
+  w.Form->SetConnected(true);
+  w.Form->show();
+  w.Ticks(1);
+  FlushPaints();
+
+  PaintCounter counter;
+  std::vector<QWidget*> watched;
+  for (const char* name : kIndicators) watched.push_back(w.Edit(name));
+  for (const char* name : kValueLabels) watched.push_back(w.Label(name));
+  for (const char* name : kGauges) watched.push_back(w.Find<QWidget>(name));
+  for (const char* name : {"Label_DriverStatus", "Label_DriverError", "Lab_WorkMode"}) {
+    watched.push_back(w.Label(name));
+  }
+  for (QWidget* widget : watched) {
+    widget->installEventFilter(&counter);
+  }
+
+  for (int tick = 0; tick < 25; ++tick) {
+    w.Ticks(1);
+    FlushPaints();
+  }
+  EXPECT_EQ(counter.Total(), 0);
+
+  // The counter does see paints: one changed reading repaints its widgets.
+  Status().PowerSupply = 12000;
+  w.Ticks(1);
+  FlushPaints();
+  EXPECT_GT(counter.Paints[QStringLiteral("LabVal_PowerSupply")], 0);
+  EXPECT_GT(counter.Paints[QStringLiteral("Pb_PowerSupply")], 0);
+  EXPECT_EQ(counter.Paints[QStringLiteral("SW1")], 0);
+}
+
+}  // namespace
+}  // namespace zrv::test
