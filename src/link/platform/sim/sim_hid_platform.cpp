@@ -161,6 +161,7 @@ int SimHidDevice::ProductStringQueries() const { ZRV_SIM_READ(productStringQueri
 int SimHidDevice::PreparsedDataQueries() const { ZRV_SIM_READ(preparsedQueries_); }
 int SimHidDevice::DroppedInputReports() const { ZRV_SIM_READ(dropped_); }
 int SimHidDevice::QueuedInputReports() const { ZRV_SIM_READ(static_cast<int>(ringCount_)); }
+int SimHidDevice::WaitingReads() const { ZRV_SIM_READ(waiting_); }
 std::vector<std::vector<std::uint8_t>> SimHidDevice::WrittenReports() const { ZRV_SIM_READ(written_); }
 
 #undef ZRV_SIM_READ
@@ -437,8 +438,11 @@ HidWaitResult SimHidPlatform::WaitRead(HidHandle id, int sliceMs) {
   const auto it = core_->handles.find(id);
   if (it == core_->handles.end()) return HidWaitResult::Completed;  // closed: the read is over
   const std::shared_ptr<Handle> handle = it->second;
+  const std::shared_ptr<SimHidDevice> device = handle->device;
+  ++device->waiting_;
   handle->done.wait_for(lock, std::chrono::milliseconds(std::max(sliceMs, 0)),
                         [&] { return handle->read != Handle::Read::Pending; });
+  --device->waiting_;
   return handle->read == Handle::Read::Pending ? HidWaitResult::Pending : HidWaitResult::Completed;
 }
 

@@ -91,6 +91,7 @@ class SimHidDevice {
   int PreparsedDataQueries() const;
   int DroppedInputReports() const;  // lost to a full queue or an unplugged device
   int QueuedInputReports() const;
+  int WaitingReads() const;  // threads inside WaitRead on a handle of this device
   std::vector<std::vector<std::uint8_t>> WrittenReports() const;
 
  private:
@@ -120,6 +121,7 @@ class SimHidDevice {
   int productStringQueries_ = 0;
   int preparsedQueries_ = 0;
   int dropped_ = 0;
+  int waiting_ = 0;
   std::vector<std::vector<std::uint8_t>> written_;
 };
 

@@ -1,0 +1,336 @@
+// Device objects and their readers on the simulated platform, with real reader threads.
+#include "link/hid_device.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "link/hid_device_controller.h"
+#include "link/test_support/run_until.h"
+#include "link_test_util.h"
+
+namespace zrv {
+namespace {
+
+using test::DeviceConfig;
+using test::Recorder;
+using test::Report;
+using test::RunRounds;
+using test::RunUntil;
+using test::WaitWithoutEvents;
+
+class DeviceTest : public ::testing::Test {
+ protected:
+  // Builds the controller and lets its first scan run.
+  void Start() {
+    controller = std::make_unique<THidDeviceController>(platform);
+    ASSERT_TRUE(RunUntil([&] { return platform.EnumerationCount() > 0; }));
+  }
+  std::unique_ptr<THidDevice> Claim(int index) {
+    std::unique_ptr<THidDevice> device;
+    EXPECT_TRUE(controller->ClaimByIndex(device, index));
+    return device;
+  }
+  // Rescan after a plug change and wait until it has run.
+  void Rescan() {
+    const int before = platform.EnumerationCount();
+    platform.AnnounceChange();
+    ASSERT_TRUE(RunUntil([&] { return platform.EnumerationCount() > before; }));
+  }
+
+  SimHidPlatform platform;
+  std::unique_ptr<THidDeviceController> controller;
+  Recorder recorder;
+};
+
+TEST_F(DeviceTest, RefusedReadWriteAccessIsListedButNeverRead) {
+  SimHidDeviceConfig config = DeviceConfig(1);
+  config.RefuseReadWrite = true;
+  auto sim = platform.Plug(config);
+  Start();
+  ASSERT_EQ(controller->Count(), 1);
+
+  std::u16string product;
+  controller->SetOnEnumerate([&](THidDevice* dev, int) {
+    product = dev->GetProductString();
+    return true;
+  });
+  EXPECT_EQ(controller->EnumerateDevices(), 1);
+  EXPECT_EQ(product, u"ZRVXXX");
+
+  controller->SetOnDeviceData(recorder.DataHandler());
+  auto device = Claim(0);
+  EXPECT_FALSE(device->ReadWriteAccess());
+  EXPECT_EQ(device->HidAttributes().VendorID, 0x0ABC);
+  EXPECT_EQ(device->HidAttributes().ProductID, 0x0012);
+  EXPECT_EQ(device->OnData(), recorder.DataHandler());
+  EXPECT_FALSE(device->ReaderRunning());
+  device->SetOnData(recorder.DataHandler());
+  EXPECT_FALSE(device->ReaderRunning());
+  std::uint32_t written = 0;
+  const std::uint8_t report[65] = {1, 10};
+  EXPECT_FALSE(device->WriteReport(report, sizeof report, written));
+  EXPECT_EQ(sim->OpenCount(HidOpenMode::Read), 0);
+}
+
+TEST_F(DeviceTest, CreationFailsWhenTheDeviceCannotBeOpenedOrIdentified) {
+  SimHidDeviceConfig closed = DeviceConfig(1);
+  closed.RefuseOpen = true;
+  SimHidDeviceConfig anonymous = DeviceConfig(2);
+  anonymous.FailIdentify = true;
+  auto a = platform.Plug(closed);
+  auto b = platform.Plug(anonymous);
+  auto make = [&](const std::shared_ptr<SimHidDevice>& sim) {
+    return THidDevice(platform, std::make_unique<THidPnPInfo>(THidPnPInfo{sim->Instance(), sim->Path()}),
+                      nullptr);
+  };
+  try {
+    make(a);
+    FAIL() << "opened";
+  } catch (const EControllerError& e) {
+    EXPECT_STREQ(e.what(), "Device cannot be opened");
+  }
+  try {
+    make(b);
+    FAIL() << "identified";
+  } catch (const EControllerError& e) {
+    EXPECT_STREQ(e.what(), "Device cannot be identified");
+  }
+  EXPECT_EQ(b->OpenHandleCount(), 0);  // the failed creation closed what it opened
+  Start();
+  EXPECT_EQ(controller->Count(), 0);
+}
+
+TEST_F(DeviceTest, ReportsArriveOnTheUiThreadWithTheIdSplitOff) {
+  auto sim = platform.Plug(DeviceConfig(1));
+  Start();
+  auto device = Claim(0);
+  device->SetOnData(recorder.DataHandler());
+  ASSERT_TRUE(device->ReaderRunning());
+  EXPECT_EQ(device->Reader()->ReportBufferSize(), 65u);
+
+  const auto unnumbered = Report(0, 65, 7);
+  const std::uint8_t empty[1] = {0};
+  const std::uint8_t idOnly[1] = {5};
+  sim->InjectInputReport(unnumbered.data(), unnumbered.size());
+  sim->InjectInputReport(empty, 0);  // completes with 0 bytes: nothing delivered
+  sim->InjectInputReport(idOnly, 1);
+  ASSERT_TRUE(RunUntil([&] { return recorder.deliveries.size() >= 2; }));
+  RunRounds(20);
+  ASSERT_EQ(recorder.deliveries.size(), 2u);
+  const auto& first = recorder.deliveries[0];
+  EXPECT_EQ(first.device, device.get());
+  EXPECT_EQ(first.reportId, 0);
+  EXPECT_EQ(first.data, std::vector<std::uint8_t>(unnumbered.begin() + 1, unnumbered.end()));
+  EXPECT_TRUE(first.onMainThread);
+  EXPECT_EQ(recorder.deliveries[1].reportId, 5);
+  EXPECT_TRUE(recorder.deliveries[1].data.empty());
+}
+
+TEST_F(DeviceTest, ProductStringIsCachedOnlyWhenNotEmpty) {
+  SimHidDeviceConfig config = DeviceConfig(1, u"");
+  auto sim = platform.Plug(config);
+  Start();
+  auto device = Claim(0);
+  EXPECT_EQ(device->GetProductString(), u"");
+  EXPECT_EQ(device->GetProductString(), u"");
+  EXPECT_EQ(sim->ProductStringQueries(), 2);
+
+  sim->SetProductString(std::u16string(254, u'A'));  // fills the buffer: no terminator
+  EXPECT_EQ(device->GetProductString(), std::u16string(254, u'A'));
+  sim->SetProductString(u"Other");
+  EXPECT_EQ(device->GetProductString(), std::u16string(254, u'A'));
+  EXPECT_EQ(sim->ProductStringQueries(), 3);
+  EXPECT_EQ(sim->OpenHandleCount(), 0);  // each query closes what it opened
+}
+
+TEST_F(DeviceTest, UnclaimedDeviceOutsideAnEventOpensNothing) {
+  auto sim = platform.Plug(DeviceConfig(1));
+  Start();
+  THidDevice* device = controller->Device(0);
+  const int opens = sim->OpenCount();
+  EXPECT_EQ(device->GetProductString(), u"");
+  EXPECT_EQ(device->GetCapabilities().OutputReportByteLength, 0);
+  EXPECT_EQ(sim->OpenCount(), opens);
+}
+
+TEST_F(DeviceTest, CapabilitiesAreFetchedOnceAndZeroWithoutDescriptor) {
+  SimHidDeviceConfig bare = DeviceConfig(2);
+  bare.FailPreparsedData = true;
+  auto sim = platform.Plug(DeviceConfig(1));
+  auto simBare = platform.Plug(bare);
+  Start();
+  auto device = Claim(0);
+  auto deviceBare = Claim(1);
+  EXPECT_EQ(device->GetCapabilities().OutputReportByteLength, 65);
+  EXPECT_EQ(device->GetCapabilities().InputReportByteLength, 65);
+  EXPECT_EQ(sim->PreparsedDataQueries(), 1);
+  const THidCaps caps = deviceBare->GetCapabilities();
+  EXPECT_EQ(caps.InputReportByteLength, 0);
+  EXPECT_EQ(caps.OutputReportByteLength, 0);
+  EXPECT_EQ(caps.UsagePage, 0);
+}
+
+TEST_F(DeviceTest, ReadSliceTimeTakesOnlyTenToTenThousand) {
+  platform.Plug(DeviceConfig(1));
+  Start();
+  THidDevice* device = controller->Device(0);
+  EXPECT_EQ(device->ReadSliceTime(), 100);
+  device->SetReadSliceTime(9);
+  device->SetReadSliceTime(10001);
+  EXPECT_EQ(device->ReadSliceTime(), 100);
+  device->SetReadSliceTime(10);
+  EXPECT_EQ(device->ReadSliceTime(), 10);
+  device->SetReadSliceTime(10000);
+  EXPECT_EQ(device->ReadSliceTime(), 10000);
+}
+
+TEST_F(DeviceTest, SameHandlerTwiceKeepsOneReader) {
+  auto sim = platform.Plug(DeviceConfig(1));
+  Start();
+  auto device = Claim(0);
+  device->SetOnData(recorder.DataHandler());
+  const THidDeviceReadThread* reader = device->Reader();
+  device->SetOnData(recorder.DataHandler());
+  EXPECT_EQ(device->Reader(), reader);
+  const auto report = Report(1, 65, 0);
+  sim->InjectInputReport(report.data(), report.size());
+  ASSERT_TRUE(RunUntil([&] { return recorder.deliveries.size() == 1; }));
+  EXPECT_EQ(sim->OpenCount(HidOpenMode::Read), 1);
+}
+
+TEST_F(DeviceTest, ClearingTheHandlerServesThePendingReportThenNothingFollows) {
+  auto sim = platform.Plug(DeviceConfig(1));
+  Start();
+  auto device = Claim(0);
+  device->SetReadSliceTime(10);
+  device->SetOnData(recorder.DataHandler());
+  const auto report = Report(1, 65, 3);
+  sim->InjectInputReport(report.data(), report.size());
+  sim->InjectInputReport(report.data(), report.size());
+  // Without running the loop the reader is now blocked in its hand-off of the first report.
+  ASSERT_TRUE(WaitWithoutEvents([&] { return device->Reader()->BytesRead() == 65; }));
+  device->SetOnData(nullptr);
+  EXPECT_FALSE(device->ReaderRunning());
+  EXPECT_EQ(recorder.deliveries.size(), 1u);  // the old handler ran while the UI thread waited
+  sim->InjectInputReport(report.data(), report.size());
+  RunRounds(30);
+  EXPECT_EQ(recorder.deliveries.size(), 1u);
+}
+
+TEST_F(DeviceTest, ClearingUnderAFloodFromAnotherThread) {
+  auto sim = platform.Plug(DeviceConfig(1));
+  Start();
+  auto device = Claim(0);
+  device->SetReadSliceTime(10);
+  std::atomic<bool> stop{false};
+  std::thread flood([&] {
+    const auto report = Report(2, 65, 1);
+    while (!stop.load()) {
+      sim->InjectInputReport(report.data(), report.size());
+      std::this_thread::yield();
+    }
+  });
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    const std::size_t before = recorder.deliveries.size();
+    device->SetOnData(recorder.DataHandler());
+    ASSERT_TRUE(RunUntil([&] { return recorder.deliveries.size() > before + 3; }));
+    device->SetOnData(nullptr);
+    const std::size_t atClear = recorder.deliveries.size();
+    RunRounds(3);
+    ASSERT_EQ(recorder.deliveries.size(), atClear) << "a delivery after the handler was cleared";
+  }
+  stop = true;
+  flood.join();
+  EXPECT_EQ(sim->OpenCount(HidOpenMode::Read), 1);  // the read handle is kept for the object's life
+}
+
+TEST_F(DeviceTest, AHandlerMayStopItsOwnReaderOrReleaseItsOwnDevice) {
+  auto sim = platform.Plug(DeviceConfig(1));
+  Start();
+  auto device = Claim(0);
+  device->SetReadSliceTime(10);
+  recorder.after = [&](THidDevice* dev) { dev->SetOnData(nullptr); };
+  device->SetOnData(recorder.DataHandler());
+  const auto report = Report(1, 65, 0);
+  sim->InjectInputReport(report.data(), report.size());
+  sim->InjectInputReport(report.data(), report.size());
+  ASSERT_TRUE(RunUntil([&] { return !device->ReaderRunning(); }));
+  RunRounds(20);
+  EXPECT_EQ(recorder.deliveries.size(), 1u);
+
+  // Now the holder destroys the device from inside its handler: it is handed back.
+  recorder.after = [&](THidDevice*) { device.reset(); };
+  device->SetOnData(recorder.DataHandler());
+  ASSERT_TRUE(RunUntil([&] { return device == nullptr; }));
+  EXPECT_EQ(recorder.deliveries.size(), 2u);
+  ASSERT_EQ(controller->Count(), 1);
+  EXPECT_FALSE(controller->Device(0)->IsClaimed());
+}
+
+TEST_F(DeviceTest, WriteReportSendsOneWholeReportAndKeepsTheHandle) {
+  auto sim = platform.Plug(DeviceConfig(1));
+  Start();
+  auto device = Claim(0);
+  std::uint8_t report[65] = {1, 11};
+  std::uint32_t written = 0;
+  ASSERT_TRUE(device->WriteReport(report, sizeof report, written));
+  EXPECT_EQ(written, 65u);
+  ASSERT_TRUE(device->WriteReport(report, sizeof report, written));
+  EXPECT_EQ(sim->WrittenReports().at(0), std::vector<std::uint8_t>(report, report + 65));
+  EXPECT_EQ(sim->OpenCount(HidOpenMode::ReadWrite), 2);  // creation, then one for both writes
+  EXPECT_EQ(sim->OpenHandleCount(), 1);
+
+  sim->SetFailWrites(true);
+  EXPECT_FALSE(device->WriteReport(report, sizeof report, written));
+  EXPECT_EQ(written, 0u);
+}
+
+TEST_F(DeviceTest, WriteOnAnUnpluggedDeviceFailsAndOpensNothing) {
+  auto sim = platform.Plug(DeviceConfig(1));
+  Start();
+  auto device = Claim(0);
+  platform.Unplug(sim);
+  ASSERT_TRUE(RunUntil([&] { return !device->IsAttached(); }));
+  const int opens = sim->OpenCount();
+  std::uint8_t report[65] = {1, 11};
+  std::uint32_t written = 7;
+  EXPECT_FALSE(device->WriteReport(report, sizeof report, written));
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(sim->OpenCount(), opens);
+  EXPECT_EQ(sim->WriteAttempts(), 0);
+}
+
+TEST_F(DeviceTest, AFailedReadStartGoesToTheErrorHandlerAndIsRetried) {
+  auto sim = platform.Plug(DeviceConfig(1));
+  Start();
+  auto device = Claim(0);
+  device->SetReadSliceTime(10);
+  device->SetOnDataError(recorder.ErrorHandler());
+  device->SetOnData(recorder.DataHandler());
+  ASSERT_TRUE(WaitWithoutEvents([&] { return sim->OpenCount(HidOpenMode::Read) == 1; }));
+  platform.Unplug(sim);
+  ASSERT_TRUE(RunUntil([&] { return recorder.errors.size() >= 3; }));
+  for (std::uint32_t error : recorder.errors) EXPECT_NE(error, 0u);
+  EXPECT_FALSE(device->IsAttached());
+  EXPECT_TRUE(device->ReaderRunning());  // only clearing the handler or destruction stops it
+  device->SetOnData(nullptr);
+  EXPECT_TRUE(recorder.deliveries.empty());
+}
+
+TEST_F(DeviceTest, UnplugHandlerRunsOnceAcrossScans) {
+  auto sim = platform.Plug(DeviceConfig(1));
+  int unplugs = 0;
+  Start();
+  controller->SetOnDeviceUnplug([&](THidDevice*) { ++unplugs; });
+  auto device = Claim(0);
+  platform.Unplug(sim);
+  ASSERT_TRUE(RunUntil([&] { return !device->IsAttached(); }));
+  Rescan();
+  EXPECT_EQ(unplugs, 1);
+  EXPECT_EQ(sim->OpenHandleCount(), 0);
+}
+
+}  // namespace
+}  // namespace zrv
