@@ -55,10 +55,12 @@ IdentityEffects DecodeIdentity(DeviceState& state, const std::uint8_t* data, cha
 
 ModbusListEffects DecodeModbusSettings(DeviceState& state, const std::uint8_t* data) {
   std::memcpy(&state.Modbus, data + 1, sizeof state.Modbus);
-  const ModbusSettings& settings = state.Modbus;
+  // Copied out of the packed record: binding a reference to a packed field is misaligned.
+  const ModbusSettings settings = state.Modbus;
+  const std::uint32_t baudrate = settings.Baudrate;
 
   ModbusListEffects lists;
-  const auto baud = std::find(kOfferedBaudRates.begin(), kOfferedBaudRates.end(), settings.Baudrate);
+  const auto baud = std::find(kOfferedBaudRates.begin(), kOfferedBaudRates.end(), baudrate);
   if (baud != kOfferedBaudRates.end()) {
     lists.BaudIndex = static_cast<int>(baud - kOfferedBaudRates.begin());
   }
