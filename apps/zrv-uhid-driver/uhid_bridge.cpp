@@ -1,6 +1,7 @@
 #include "uhid_bridge.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -11,13 +12,13 @@ constexpr std::uint8_t kStatusCode = 11;
 }
 
 std::vector<std::uint8_t> DriverReportDescriptor(bool numbered) {
-  std::vector<std::uint8_t> d = {
+  static constexpr std::array<std::uint8_t, 7> kHead = {
       0x06, 0x00, 0xFF,  // Usage Page (vendor defined 0xFF00)
       0x09, 0x01,        // Usage (1)
       0xA1, 0x01,        // Collection (Application)
   };
-  if (numbered) d.insert(d.end(), {0x85, sim::kReportId});  // Report ID (1)
-  d.insert(d.end(), {
+  static constexpr std::array<std::uint8_t, 2> kReportIdItem = {0x85, sim::kReportId};  // Report ID (1)
+  static constexpr std::array<std::uint8_t, 18> kBody = {
       0x15, 0x00,        //   Logical Minimum (0)
       0x26, 0xFF, 0x00,  //   Logical Maximum (255)
       0x75, 0x08,        //   Report Size (8)
@@ -27,7 +28,14 @@ std::vector<std::uint8_t> DriverReportDescriptor(bool numbered) {
       0x09, 0x01,        //   Usage (1)
       0x91, 0x02,        //   Output (Data, Variable, Absolute)
       0xC0,              // End Collection
-  });
+  };
+  std::vector<std::uint8_t> d;
+  d.reserve(kHead.size() + kReportIdItem.size() + kBody.size());
+  for (std::uint8_t b : kHead) d.push_back(b);
+  if (numbered) {
+    for (std::uint8_t b : kReportIdItem) d.push_back(b);
+  }
+  for (std::uint8_t b : kBody) d.push_back(b);
   return d;
 }
 

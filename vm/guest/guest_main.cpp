@@ -1,0 +1,56 @@
+// The VM test's guest program: runs the named scenarios (all but the internal ones when none is
+// named) against the real kernel and prints one line per scenario and one result line.
+#include <QCoreApplication>
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "guest_support.h"
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  std::vector<std::string> wanted(argv + 1, argv + argc);
+
+  int run = 0;
+  bool internalOnly = true;
+  std::vector<std::string> failed;
+  for (const zrv::vmtest::Scenario& scenario : zrv::vmtest::Scenarios()) {
+    const bool named = std::find(wanted.begin(), wanted.end(), scenario.Name) != wanted.end();
+    if (wanted.empty() ? scenario.Internal : !named) continue;
+    ++run;
+    internalOnly = internalOnly && scenario.Internal;
+    // The unprivileged half of a scenario reports through its exit status; its lines are detail.
+    const char* prefix = scenario.Internal ? "    child " : "VMTEST CASE ";
+    zrv::vmtest::Checks checks;
+    try {
+      scenario.Run(checks);
+    } catch (const std::exception& e) {
+      checks.That(false, std::string("exception: ") + e.what());
+    }
+    if (checks.Failures().empty()) {
+      std::printf("%s%s: PASS (%s)\n", prefix, scenario.Name.c_str(), scenario.Title.c_str());
+    } else {
+      failed.push_back(scenario.Name);
+      std::printf("%s%s: FAIL (%s)\n", prefix, scenario.Name.c_str(), scenario.Title.c_str());
+      for (const std::string& f : checks.Failures()) std::printf("    %s\n", f.c_str());
+    }
+    std::fflush(stdout);
+  }
+
+  if (run == 0) {
+    std::printf("VMTEST RESULT: FAIL no scenario matched\n");
+    return 1;
+  }
+  if (internalOnly) return failed.empty() ? 0 : 1;
+  if (failed.empty()) {
+    std::printf("VMTEST RESULT: PASS %d/%d\n", run, run);
+    return 0;
+  }
+  std::string names;
+  for (const std::string& n : failed) names += " " + n;
+  std::printf("VMTEST RESULT: FAIL %d/%d passed; failed:%s\n", run - static_cast<int>(failed.size()), run,
+              names.c_str());
+  return 1;
+}

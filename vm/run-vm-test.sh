@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# Runs the HID backend against the real kernel: boots a Debian kernel under qemu with an
+# initramfs holding busybox, udevd, the virtual driver (uhid) and the guest test program, and
+# checks the one result line the guest prints. Run as root on Debian 12; safe to run again.
+# Downloads and builds are cached under vm/work/.
+#
+# Environment: ZRV_VM_TIMEOUT (whole run, s, default 600), ZRV_VM_BOOT_TIMEOUT (the VM, s,
+# default 240), ZRV_VM_ACCEL (default tcg), ZRV_VM_SCENARIOS (guest scenarios, default all).
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$here/.." && pwd)"
+work="$here/work"
+
+log() { echo "vm-test: $*" >&2; }
+
+# The whole run is bounded: the script runs itself once more under timeout(1).
+if [ -z "${ZRV_VM_INNER:-}" ]; then
+  export ZRV_VM_INNER=1
+  started=$(date +%s)
+  set +e
+  timeout -k 10 "${ZRV_VM_TIMEOUT:-600}" "$0" "$@"
+  rc=$?
+  set -e
+  [ $rc -eq 124 ] && log "FAIL: the whole run took longer than ${ZRV_VM_TIMEOUT:-600} s"
+  log "wall time $(($(date +%s) - started)) s"
+  exit $rc
+fi
+
+[ "$(id -u)" -eq 0 ] || { log "must run as root"; exit 1; }
+mkdir -p "$work/debs"
+
+# --- host tools ---------------------------------------------------------------------------
+need=()
+command -v qemu-system-x86_64 >/dev/null || need+=(qemu-system-x86)
+command -v cpio >/dev/null || need+=(cpio)
+# busybox is copied into the initramfs, so it must be the static one.
+if ! [ -x /bin/busybox ] || ldd /bin/busybox >/dev/null 2>&1; then need+=(busybox-static); fi
+command -v cmake >/dev/null || need+=(cmake build-essential pkg-config)
+pkg-config --exists libudev 2>/dev/null || need+=(libudev-dev)
+[ -e /usr/lib/x86_64-linux-gnu/cmake/Qt6Core/Qt6CoreConfig.cmake ] || need+=(qt6-base-dev)
+if [ ${#need[@]} -gt 0 ]; then
+  log "installing ${need[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+# --- kernel and udev packages (downloaded, never installed) -----------------------------------
+kernel_package() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}'; }
+kpkg="$(kernel_package || true)"
+if [ -z "$kpkg" ]; then
+  apt-get update -qq || true
+  kpkg="$(kernel_package || true)"
+fi
+fetch() {  # fetch PACKAGE: download its .deb into the cache unless one is there
+  local p="$1"
+  if ls "$work/debs/${p}_"*.deb >/dev/null 2>&1; then return 0; fi
+  log "downloading $p"
+  (cd "$work/debs" && apt-get download -q "$p" >/dev/null 2>&1) && return 0
+  apt-get update -qq || true
+  (cd "$work/debs" && apt-get download -q "$p" >/dev/null)
+}
+if [ -n "$kpkg" ]; then
+  fetch "$kpkg" || log "download of $kpkg failed; trying the cache"
+fi
+kdeb="$(ls -t "$work/debs/${kpkg:-linux-image-}"*_amd64.deb 2>/dev/null | grep -v -- '-dbg' | head -n 1 || true)"
+[ -n "$kdeb" ] || { log "no kernel package (linux-image-amd64 depends on '${kpkg}')"; exit 1; }
+fetch udev
+fetch libudev1
+
+kdir="$work/kernel/$(basename "$kdeb" .deb)"
+if [ ! -e "$kdir/.done" ]; then
+  log "unpacking $(basename "$kdeb")"
+  rm -rf "$kdir" && mkdir -p "$kdir"
+  # Only the image, its config and three modules are needed; tar picks them from the package.
+  dpkg-deb --fsys-tarfile "$kdeb" | tar -x -C "$kdir" --wildcards \
+    './boot/vmlinuz-*' './boot/config-*' \
+    '*/kernel/drivers/hid/hid.ko*' '*/kernel/drivers/hid/uhid.ko*' '*/kernel/drivers/hid/hid-generic.ko*'
+  touch "$kdir/.done"
+fi
+vmlinuz="$(ls "$kdir"/boot/vmlinuz-* | head -n 1)"
+kconfig="$(ls "$kdir"/boot/config-* | head -n 1)"
+for option in CONFIG_HIDRAW=y CONFIG_UHID=m CONFIG_HID_GENERIC=m CONFIG_HID=m CONFIG_DEVTMPFS=y; do
+  grep -q "^$option\$" "$kconfig" || { log "kernel config lacks $option"; exit 1; }
+done
+
+udir="$work/udev-root"
+if [ ! -e "$udir/.done" ]; then
+  rm -rf "$udir" && mkdir -p "$udir"
+  for deb in "$work"/debs/udev_*.deb "$work"/debs/libudev1_*.deb; do dpkg-deb -x "$deb" "$udir"; done
+  touch "$udir/.done"
+fi
+udevadm=""
+for candidate in "$udir/bin/udevadm" "$udir/usr/bin/udevadm"; do
+  [ -x "$candidate" ] && udevadm="$candidate" && break
+done
+[ -n "$udevadm" ] || { log "udevadm not found in the udev package"; exit 1; }
+
+# --- guest programs -----------------------------------------------------------------------------
+build="$work/build"
+log "building the guest programs"
+cmake -S "$here/guest" -B "$build" -DCMAKE_BUILD_TYPE=Release >"$work/cmake.log" 2>&1 ||
+  { cat "$work/cmake.log"; exit 1; }
+cmake --build "$build" -j2 --target zrv-vm-guest zrv-uhid-driver >"$work/build.log" 2>&1 ||
+  { tail -n 60 "$work/build.log"; exit 1; }
+guest_bin="$build/zrv-vm-guest"
+driver_bin="$build/apps/zrv-uhid-driver/zrv-uhid-driver"
+
+# --- initramfs ------------------------------------------------------------------------------------
+rootfs="$work/rootfs"
+rm -rf "$rootfs"
+mkdir -p "$rootfs"/{bin,sbin,usr/bin,lib/systemd,modules,proc,sys,dev,run,tmp,etc,root}
+cp /bin/busybox "$rootfs/bin/busybox"
+install -m 0755 "$guest_bin" "$rootfs/usr/bin/zrv-vm-guest"
+install -m 0755 "$driver_bin" "$rootfs/usr/bin/zrv-uhid-driver"
+install -m 0755 "$udevadm" "$rootfs/bin/udevadm"
+ln -s /bin/udevadm "$rootfs/lib/systemd/systemd-udevd"
+for m in hid uhid hid-generic; do
+  src="$(find "$kdir" -name "$m.ko*" | head -n 1)"
+  case "$src" in
+    *.ko) cp "$src" "$rootfs/modules/$m.ko" ;;
+    *.ko.xz) xz -dc "$src" >"$rootfs/modules/$m.ko" ;;
+    *.ko.zst) zstd -dqc "$src" >"$rootfs/modules/$m.ko" ;;
+    *) log "module $m not found"; exit 1 ;;
+  esac
+done
+# The shared libraries of every dynamically linked program, at the paths the loader asks for.
+for bin in "$guest_bin" "$driver_bin" "$udevadm"; do
+  ldd "$bin" | awk '/=> \// {print $3} /^\t\// {print $1}' | while read -r lib; do
+    mkdir -p "$rootfs$(dirname "$lib")"
+    cp -L -n "$lib" "$rootfs$lib"
+  done
+  if ldd "$bin" | grep -q 'not found'; then log "$bin: a library is missing"; ldd "$bin"; exit 1; fi
+done
+printf 'root:x:0:0:root:/root:/bin/sh\ntester:x:1000:1000:tester:/tmp:/bin/sh\n' >"$rootfs/etc/passwd"
+printf 'root:x:0:\ntester:x:1000:\n' >"$rootfs/etc/group"
+cp "$here/guest/init.sh" "$rootfs/init"
+chmod 0755 "$rootfs/init"
+echo "${ZRV_VM_SCENARIOS:-}" >"$rootfs/etc/zrv-scenarios"
+(cd "$rootfs" && find . | cpio -o -H newc --quiet | gzip -1 >"$work/initrd.gz")
+log "initramfs $(($(stat -c %s "$work/initrd.gz") / 1024 / 1024)) MiB"
+
+# --- boot ------------------------------------------------------------------------------------------
+console="$work/console.log"
+log "booting $(basename "$vmlinuz") under qemu (${ZRV_VM_ACCEL:-tcg})"
+set +e
+timeout -k 5 "${ZRV_VM_BOOT_TIMEOUT:-240}" qemu-system-x86_64 -accel "${ZRV_VM_ACCEL:-tcg}" -M pc -m 512 -smp 1 \
+  -nographic -no-reboot -nic none -kernel "$vmlinuz" -initrd "$work/initrd.gz" \
+  -append "console=ttyS0 rdinit=/init panic=-1 quiet loglevel=4" </dev/null >"$console" 2>&1
+qemu_rc=$?
+set -e
+tr -d '\r' <"$console" >"$console.txt"
+result="$(grep -a '^VMTEST RESULT:' "$console.txt" | tail -n 1 || true)"
+if [ $qemu_rc -eq 124 ]; then log "the VM did not power off within ${ZRV_VM_BOOT_TIMEOUT:-240} s"; fi
+if [ -z "$result" ] || [[ "$result" != "VMTEST RESULT: PASS"* ]]; then
+  log "guest console:"
+  cat "$console.txt" >&2
+  echo "${result:-VMTEST RESULT: FAIL no result line}"
+  exit 1
+fi
+grep -a '^VMTEST CASE' "$console.txt" || true
+echo "$result"
