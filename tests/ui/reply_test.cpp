@@ -31,7 +31,7 @@ TEST(HandleReply, IdentityWritesTheCaptionAndHardwareVersionAndStartsPolling) {
   std::copy(std::begin(tail), std::end(tail), reply.begin() + 12);
   w.Reply(reply);
 
-  EXPECT_EQ(w.Edit("ConnectionStatus")->text(), Local(w, "Connected to ZRVXXX ver.: 1.25   ABC"));
+  EXPECT_EQ(w.Edit("ConnectionStatus")->text(), "Connected to ZRVXXX ver.: " + Local(w, "1.25") + "   ABC");
   EXPECT_EQ(Background(w.Edit("ConnectionStatus")), QColor(0xAF, 0xD8, 0x87));  // colour unchanged
   EXPECT_EQ(w.Label("Label_HardwareVer")->text(), Local(w, "1.03"));
   EXPECT_TRUE(w.Form->ReadDataTimer.Enabled());
@@ -46,7 +46,7 @@ TEST(HandleReply, IdentityWritesTheCaptionAndHardwareVersionAndStartsPolling) {
 TEST(HandleReply, IdentityKeepsTheNotConnectedColourItFinds) {
   WindowOnManualTime w;
   w.Reply(WindowOnManualTime::IdentityReply(-128, "", -3));
-  EXPECT_EQ(w.Edit("ConnectionStatus")->text(), Local(w, "Connected to ZRVXXX ver.: -1.28   "));
+  EXPECT_EQ(w.Edit("ConnectionStatus")->text(), "Connected to ZRVXXX ver.: " + Local(w, "-1.28") + "   ");
   EXPECT_EQ(Background(w.Edit("ConnectionStatus")), QColor(0xFD, 0x7C, 0x66));
   EXPECT_EQ(w.Label("Label_HardwareVer")->text(), Local(w, "-0.03"));
 }
