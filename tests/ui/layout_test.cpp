@@ -4,12 +4,10 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFontInfo>
-#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -159,19 +157,6 @@ TEST(WindowLayout, SampleGeometryAndParents) {
   EXPECT_GT(children.indexOf(w.Find<QWidget>("Btn_SaveParams")), children.indexOf(w.Find<QWidget>("GroupBox10")));
 }
 
-TEST(WindowLayout, FramesCarryTheirCaptions) {
-  WindowOnManualTime w;
-  EXPECT_EQ(w.Find<QGroupBox>("GroupBox4")->title(), QStringLiteral("Config switches "));
-  EXPECT_EQ(w.Find<QGroupBox>("GroupBox2")->title(), QStringLiteral("Inputs"));
-  EXPECT_EQ(w.Find<QGroupBox>("GroupBox6")->title(), QStringLiteral("Outputs"));
-  EXPECT_EQ(w.Find<QGroupBox>("GroupBox5")->title(), QStringLiteral("Actual values"));
-  EXPECT_EQ(w.Find<QGroupBox>("GroupBox10")->title(), QStringLiteral("RS485 Modbus-RTU slave"));
-  EXPECT_TRUE(QFontInfo(w.Find<QGroupBox>("GroupBox10")->font()).bold());
-  for (const char* name : {"GroupBox7", "GroupBox3", "GroupBox9", "GroupBox8", "GroupBox1"}) {
-    EXPECT_TRUE(w.Find<QGroupBox>(name)->title().isEmpty()) << name;
-  }
-}
-
 TEST(WindowLayout, IndicatorsAreReadOnlyOffAndTheStatusFieldIsEditable) {
   WindowOnManualTime w;
   for (const char* name : {"SW1", "SW2", "SW3", "SW4", "SW5", "SW6", "IN1", "IN2", "IN3", "IN4", "OUT1", "OUT2"}) {
@@ -225,19 +210,6 @@ TEST(WindowLayout, TwoPagesWithIoStatusShown) {
   EXPECT_EQ(pages->widget(1)->objectName(), QStringLiteral("TabSheet2"));
   EXPECT_EQ(w.Find<QWidget>("GroupBox9")->parentWidget(), pages->widget(0));
   EXPECT_EQ(w.Find<QWidget>("GroupBox8")->parentWidget(), pages->widget(1));
-}
-
-TEST(WindowLayout, GaugesStartEmptyOnZeroToHundred) {
-  WindowOnManualTime w;
-  const auto gauges = w.Form->findChildren<QProgressBar*>();
-  ASSERT_EQ(gauges.size(), 8);
-  for (QProgressBar* gauge : gauges) {
-    SCOPED_TRACE(gauge->objectName().toStdString());
-    EXPECT_EQ(gauge->minimum(), 0);
-    EXPECT_EQ(gauge->maximum(), 100);
-    EXPECT_EQ(gauge->value(), 0);
-    EXPECT_EQ(gauge->orientation(), Qt::Horizontal);
-  }
 }
 
 TEST(WindowLayout, ListsOfferOnlyTheirEntriesWithTheStartSelections) {
@@ -404,13 +376,6 @@ TEST(StatusRoutines, EachSetsTextColourAndPolling) {
   EXPECT_EQ(status->text(), QStringLiteral("No connection"));
   EXPECT_FALSE(w.Form->ReadDataTimer.Enabled());
   EXPECT_EQ(sent.size(), 1u);
-}
-
-TEST(StatusRoutines, OperatorTextInTheStatusFieldIsOverwritten) {
-  WindowOnManualTime w;
-  w.Edit("ConnectionStatus")->setText(QStringLiteral("typed by the operator"));
-  w.Form->ShowDisconnected();
-  EXPECT_EQ(w.Edit("ConnectionStatus")->text(), QStringLiteral("Disconnected"));
 }
 
 }  // namespace
