@@ -293,12 +293,9 @@ void THidDeviceReadThread::Serve() {
 }
 
 void THidDeviceReadThread::Stop() {
-  stopRequested_.store(true);
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-  }
-  changed_.notify_all();
   std::unique_lock<std::mutex> lock(mutex_);
+  stopRequested_.store(true);
+  changed_.notify_all();  // ends a pause between failed reads
   while (!finished_) {
     if (pending_ != Pending::None) {
       if (serving_) {

@@ -44,8 +44,7 @@ struct Core {
     handle.read = Handle::Read::Done;
     handle.done.notify_all();
   }
-  static void DropPending(SimHidDevice& device, Handle* handle, std::vector<Handle*>& pending) {
-    (void)device;
+  static void DropPending(std::vector<Handle*>& pending, Handle* handle) {
     pending.erase(std::remove(pending.begin(), pending.end(), handle), pending.end());
   }
 };
@@ -311,7 +310,7 @@ void SimHidPlatform::Close(HidHandle id) {
     core_->handles.erase(it);
     SimHidDevice& device = *handle->device;
     if (handle->read == Handle::Read::Pending) {
-      Core::DropPending(device, handle.get(), device.pendingReads_);
+      Core::DropPending(device.pendingReads_, handle.get());
       Core::Complete(*handle, false, 0);
     }
     ++device.closes_;
@@ -461,7 +460,7 @@ void SimHidPlatform::CancelRead(HidHandle id) {
   const std::lock_guard<std::mutex> lock(core_->mutex);
   Handle* handle = core_->Find(id);
   if (handle == nullptr || handle->read != Handle::Read::Pending) return;
-  Core::DropPending(*handle->device, handle, handle->device->pendingReads_);
+  Core::DropPending(handle->device->pendingReads_, handle);
   handle->read = Handle::Read::Idle;
   handle->buffer = nullptr;
 }
