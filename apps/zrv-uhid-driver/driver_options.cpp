@@ -17,6 +17,8 @@ const char* const kUsage =
     "  --seed N             seed of the lively mode\n"
     "  --flood N            after the first open send N input reports at once\n"
     "  --reply-delay MS     answer every command MS late\n"
+    "  --short-replies LEN  cut replies to LEN bytes, report ID included\n"
+    "  --short-code CODE    cut only the replies to CODE\n"
     "  --record FILE        append every output report to FILE as a hex line\n"
     "SIGUSR1 unplugs or replugs the driver; SIGINT and SIGTERM destroy the devices and exit.\n";
 
@@ -92,6 +94,10 @@ bool ParseOptions(const std::vector<std::string>& args, DriverOptions& out, std:
       ok = number(out.Flood);
     } else if (a == "--reply-delay") {
       ok = number(out.ReplyDelayMs);
+    } else if (a == "--short-replies") {
+      ok = number(out.ShortReplyLength);
+    } else if (a == "--short-code") {
+      ok = number(out.ShortReplyCode);
     } else if (a == "--record") {
       ok = value(out.RecordPath);
     } else if (a == "--help" || a == "-h") {

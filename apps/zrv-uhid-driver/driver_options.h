@@ -1,6 +1,7 @@
 // Command line of the virtual driver.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@ struct DriverOptions {
   std::uint32_t Seed = 1;
   std::uint64_t Flood = 0;
   std::uint32_t ReplyDelayMs = 0;
+  std::size_t ShortReplyLength = 0;   // replies cut to this many bytes (0: whole)
+  std::uint8_t ShortReplyCode = 0;    // only replies to this code are cut (0: all)
   std::string RecordPath;             // received output reports, one hex line each
   bool Help = false;
 };

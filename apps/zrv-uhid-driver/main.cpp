@@ -136,6 +136,8 @@ int Run(const zrv::uhid::DriverOptions& options) {
   zrv::sim::SimulatedDriver driver;
   driver.RecordLimit = 64;  // the record file keeps the history; memory must not grow
   driver.Faults().ReplyDelayMs = options.ReplyDelayMs;
+  driver.Faults().ShortReplyLength = options.ShortReplyLength;
+  driver.Faults().ShortReplyOnlyFor = options.ShortReplyCode;
   driver.Advance(NowMs());
   if (options.Lively) driver.SetLively(true, options.Seed);
 

@@ -142,7 +142,9 @@ void SimulatedDriver::Answer(std::uint8_t code) {
   if (!BuildReply(code, reply.Bytes)) return;
   if (faults_.WrongCode) reply.Bytes[1] = faults_.WrongCodeValue;
   reply.Length = kReportLength;
-  if (faults_.ShortReplyLength > 0) reply.Length = std::min(faults_.ShortReplyLength, kReportLength);
+  const bool cut = faults_.ShortReplyLength > 0 &&
+                   (faults_.ShortReplyOnlyFor == 0 || faults_.ShortReplyOnlyFor == code);
+  if (cut) reply.Length = std::min(faults_.ShortReplyLength, kReportLength);
 
   if (faults_.ReplyDelayMs == 0) {
     Emit(reply.Bytes.data(), reply.Length);

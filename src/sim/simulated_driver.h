@@ -49,6 +49,7 @@ struct DriverFaults {
   bool WrongCode = false;                     // answers carry WrongCodeValue instead of the code
   std::uint8_t WrongCodeValue = 0;
   std::size_t ShortReplyLength = 0;           // when > 0, answers are cut to this many bytes
+  std::uint8_t ShortReplyOnlyFor = 0;         // when > 0, only answers to this code are cut
   bool FailWrites = false;                    // the transport should refuse writes (adapter's duty)
 };
 

@@ -305,6 +305,13 @@ TEST(SimulatedDriverFaults, ShortAnswerIsCutAndNotDecoded) {
   b.driver.Faults().ShortReplyLength = 1000;  // never longer than a report
   b.Command(11);
   EXPECT_EQ(b.replies.back().size(), kReportLength);
+
+  b.driver.Faults().ShortReplyLength = 3;
+  b.driver.Faults().ShortReplyOnlyFor = 10;
+  b.Command(11);
+  EXPECT_EQ(b.replies.back().size(), kReportLength);
+  b.Command(10);
+  EXPECT_EQ(b.replies.back().size(), 3u);
 }
 
 TEST(SimulatedDriverFaults, FailingWritesReachNothing) {

@@ -185,7 +185,8 @@ TEST(DriverOptionsParsing, AcceptsTheDocumentedOptions) {
   std::string error;
   ASSERT_TRUE(ParseOptions({"--name", "OTHER", "--second-device", "--no-report-ids", "--unplug-after",
                             "300", "--replug-after", "0", "--lively", "--seed", "9", "--flood",
-                            "100000", "--reply-delay", "50", "--record", "/tmp/x"},
+                            "100000", "--reply-delay", "50", "--record", "/tmp/x", "--short-replies", "20",
+                            "--short-code", "11"},
                            o, error))
       << error;
   EXPECT_EQ(o.Name, "OTHER");
@@ -198,6 +199,8 @@ TEST(DriverOptionsParsing, AcceptsTheDocumentedOptions) {
   EXPECT_EQ(o.Flood, 100000u);
   EXPECT_EQ(o.ReplyDelayMs, 50u);
   EXPECT_EQ(o.RecordPath, "/tmp/x");
+  EXPECT_EQ(o.ShortReplyLength, 20u);
+  EXPECT_EQ(o.ShortReplyCode, 11);
 
   DriverOptions d;
   ASSERT_TRUE(ParseOptions({}, d, error));
@@ -215,6 +218,7 @@ TEST(DriverOptionsParsing, RejectsBadCommandLines) {
       {"--unplug-after", "12ms"},
       {"--flood", "x"},
       {"--seed", "99999999999"},
+      {"--short-code", "256"},
       {"--bogus"},
       {"--replug-after", "10"},
       {"--no-driver"},

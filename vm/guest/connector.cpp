@@ -40,6 +40,7 @@ bool Connector::OnEnumerate(THidDevice* device, int index) {
     driver_->SetOnUnplug(THidPlugEvent(this, &Connector::OnUnplug));
     driver_->SetOnDataError(THidDataErrorEvent(this, &Connector::OnDataError));
     driver_->SetOnData(THidDataEvent(this, &Connector::OnData));
+    if (commandOnConnect_ != 0 && Send(1, &commandOnConnect_, 1)) ++commandsOnConnect_;
   }
   (void)device;
   claimed_.push_back(std::move(claimed));

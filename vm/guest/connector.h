@@ -39,6 +39,10 @@ class Connector {
     return driver_ != nullptr && driver_->ReaderRunning() && driver_->ReadHandle() != kInvalidHidHandle;
   }
 
+  // A command written right after the data handler is installed, as the tool does on connecting.
+  void SetCommandOnConnect(std::uint8_t code) { commandOnConnect_ = code; }
+  int CommandsOnConnect() const { return commandsOnConnect_; }
+
   // Writes one command (report ID first) framed to the driver's output report length.
   bool Send(std::uint8_t reportId, const std::uint8_t* payload, std::size_t length);
 
@@ -59,6 +63,8 @@ class Connector {
   int changes_ = 0;
   int unplugs_ = 0;
   int dataErrors_ = 0;
+  std::uint8_t commandOnConnect_ = 0;
+  int commandsOnConnect_ = 0;
 };
 
 }  // namespace zrv::vmtest

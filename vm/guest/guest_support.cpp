@@ -91,7 +91,7 @@ int DriverProcess::Stop() {
 }
 
 int RunAsUser(std::uint32_t uid, const std::string& scenario) {
-  const pid_t pid = Spawn({SiblingProgram("zrv-vm-guest"), scenario}, uid, true);
+  const pid_t pid = Spawn({SiblingProgram("zrv-vm-guest"), "--child", scenario}, uid, true);
   if (pid < 0) return -1;
   return WaitExit(pid, 6000);
 }

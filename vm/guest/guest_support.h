@@ -53,7 +53,7 @@ struct Scenario {
   std::string Name;
   std::string Title;
   ScenarioFn Run;
-  bool Internal = false;  // run only when named (e.g. the unprivileged half of another scenario)
+  bool Internal = false;  // run only when named: halves of other scenarios, known failures
 };
 std::vector<Scenario>& Scenarios();
 struct ScenarioRegistrar {

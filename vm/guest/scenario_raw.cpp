@@ -1,6 +1,11 @@
 // The driver found by product string through the Linux backend, and one command answered over
 // the real hidraw node, checked on both sides.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <array>
+#include <cstdio>
 #include <fstream>
 #include <string>
 
@@ -64,13 +69,30 @@ void RawRoundTrip(Checks& c) {
   reference.BuildReply(10, expected);
   c.That(reply == expected, "identity reply bytes: " + Hex(reply.data(), reply.size()) + " expected " +
                                 Hex(expected.data(), expected.size()));
+
+  // hidraw queues each input report for the files open when it arrives, and only for them: a
+  // file opened after the identity reply has nothing, and the next reply reaches both files.
+  const int late = open(found->Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (c.That(late >= 0, "second open of the node")) {
+    pollfd p{late, POLLIN, 0};
+    c.Equal(poll(&p, 1, 0), 0, "reports waiting for a file opened after they arrived");
+    command[1] = 11;
+    c.That(platform.Write(h, command.data(), command.size(), written), "write of command 11");
+    c.Equal(ReadReport(platform, h, reply.data(), reply.size()), 64, "status reply length");
+    c.Equal(reply[1], 11, "status reply code");
+    std::array<std::uint8_t, 64> again{};
+    c.Equal(poll(&p, 1, 0), 1, "status reply waiting for the second file");
+    c.Equal(read(late, again.data(), again.size()), 64, "status reply read by the second file");
+    c.That(again == reply, "both files got the same report");
+    close(late);
+  }
   platform.Close(h);
   c.Equal(platform.OpenHandleCount(), 0u, "handles left open");
 
   driver.Stop();
   // The device side saw the short write as it was sent, then the whole command.
   const std::vector<std::string> lines = RecordLines();
-  if (c.Equal(lines.size(), 2u, "output reports recorded by the device")) {
+  if (c.Equal(lines.size(), 3u, "output reports recorded by the device")) {
     c.Equal(lines[0], std::string("OUT 2 010a"), "first report at the device");
     c.Equal(lines[1], "OUT 64 010a" + std::string(124, '0'), "second report at the device");
   }
