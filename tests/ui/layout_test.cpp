@@ -1,6 +1,7 @@
 // The window as it comes up: widgets found by name and checked by what they show.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFontInfo>
@@ -238,6 +239,18 @@ TEST(WindowLayout, ListsOfferOnlyTheirEntriesWithTheStartSelections) {
     ASSERT_EQ(address->itemText(i), QString::number(i + 1));
   }
   EXPECT_EQ(address->currentIndex(), 0);
+}
+
+TEST(WindowLayout, DropDownShowsEightEntriesAtATime) {
+  WindowOnManualTime w;
+  w.Form->show();
+  auto* address = w.Find<QComboBox>("Cb_ModbusAddress");
+  address->showPopup();
+  const int rowHeight = address->view()->sizeHintForRow(0);
+  ASSERT_GT(rowHeight, 0);
+  const int rowsShown = address->view()->viewport()->height() / rowHeight;
+  EXPECT_EQ(rowsShown, 8);
+  address->hidePopup();
 }
 
 TEST(WindowLayout, GlyphButtonsShowTheirPictures) {
