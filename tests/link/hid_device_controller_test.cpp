@@ -272,6 +272,10 @@ TEST_F(ControllerTest, HandlersAreHandedOnOnlyWhereTheOldOneIsSet) {
   EXPECT_EQ(controller->Device(0)->ReadSliceTime(), 30);
   EXPECT_EQ(controller->Device(1)->ReadSliceTime(), 50);
 
+  controller->SetOnDeviceDataError(recorder.ErrorHandler());
+  EXPECT_EQ(controller->Device(0)->OnDataError(), recorder.ErrorHandler());
+  EXPECT_EQ(controller->Device(1)->OnDataError(), recorder.ErrorHandler());
+
   auto claimed = Claim(0);
   EXPECT_TRUE(claimed->ReaderRunning());
   controller->SetOnDeviceData(nullptr);  // clears it on the claimed device too: its reader stops

@@ -463,6 +463,7 @@ void SimHidPlatform::CancelRead(HidHandle id) {
   Core::DropPending(handle->device->pendingReads_, handle);
   handle->read = Handle::Read::Idle;
   handle->buffer = nullptr;
+  handle->done.notify_all();  // a waiter sees the read over
 }
 
 void SimHidPlatform::SetChangeNotification(std::function<void()> onChange) {
