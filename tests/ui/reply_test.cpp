@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 
+#include "link/hid_device.h"
 #include "ui_test_support.h"
 
 namespace zrv::test {
@@ -19,6 +20,15 @@ QString Local(const WindowOnManualTime& w, const char* text) {
   QString s = QString::fromLatin1(text);
   s.replace(QLatin1Char('.'), QLatin1Char(w.Form->DecimalSeparator()));
   return s;
+}
+
+TEST(HandleReply, IsADataHandlerOfTheDeviceLayer) {
+  WindowOnManualTime w;
+  const THidDataEvent handler(w.Form.get(), &TForm1::HandleReply);
+  EXPECT_EQ(handler, THidDataEvent(w.Form.get(), &TForm1::HandleReply));
+  const std::uint8_t ack[] = {148, 0, 0};
+  handler(nullptr, 1, ack, 1);
+  EXPECT_EQ(w.Label("Label_Status")->text(), QStringLiteral("Ustawienia Modbus zapisane"));
 }
 
 TEST(HandleReply, IdentityWritesTheCaptionAndHardwareVersionAndStartsPolling) {
