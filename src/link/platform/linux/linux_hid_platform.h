@@ -11,10 +11,14 @@
 // numbered reports) in one write(). Reads deliver the report ID first, a 0 being put in front
 // for devices without numbered reports; StartRead/WaitRead/GetReadResult are for one reader
 // thread per handle, while CancelRead and Close may come from any thread and wake it at once.
+// When the device goes away the outstanding read completes with failure (0 bytes); reads started
+// after that stay pending until cancelled or closed, so a reader does not spin. A node whose
+// report descriptor cannot be read or parsed opens for Identify only.
 // SetChangeNotification needs a Qt event loop (QCoreApplication) on the calling thread: the
 // callback runs there, once per burst of hidraw add/remove events. Every method is safe to call
 // from several threads, except EnumerateInterfaces and SetChangeNotification, which belong to
-// the thread that owns the platform. The constructor argument is only for tests that fake sysfs.
+// the thread that owns the platform. Destroy the platform only after every reader has stopped.
+// The constructor argument is only for tests that fake sysfs.
 #pragma once
 
 #include <atomic>
