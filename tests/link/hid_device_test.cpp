@@ -219,6 +219,20 @@ TEST_F(DeviceTest, ClearingTheHandlerServesThePendingReportThenNothingFollows) {
   EXPECT_EQ(recorder.deliveries.size(), 1u);
 }
 
+TEST_F(DeviceTest, AThrowingHandlerServedWhileStoppingDoesNotEscapeTheStop) {
+  auto sim = platform.Plug(DeviceConfig(1));
+  Start();
+  auto device = Claim(0);
+  recorder.after = [](THidDevice*) { throw std::runtime_error("handler failed"); };
+  device->SetOnData(recorder.DataHandler());
+  const auto report = Report(1, 65, 3);
+  sim->InjectInputReport(report.data(), report.size());
+  ASSERT_TRUE(WaitWithoutEvents([&] { return device->Reader()->BytesRead() == 65; }));
+  EXPECT_NO_THROW(device.reset());
+  EXPECT_EQ(recorder.deliveries.size(), 1u);
+  EXPECT_EQ(controller->Count(), 1);
+}
+
 TEST_F(DeviceTest, ClearingUnderAFloodFromAnotherThread) {
   auto sim = platform.Plug(DeviceConfig(1));
   Start();
