@@ -1,5 +1,6 @@
 #include "link/platform/linux/linux_hid_platform.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -10,7 +11,9 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <iostream>
+#include <set>
 #include <thread>
 
 #include "fake_sysfs.h"
@@ -178,6 +181,51 @@ TEST_F(LinuxHidPlatformTest, ReadWriteHandleWritesAndReadHandleReads) {
   EXPECT_EQ(n, 9u);
   EXPECT_EQ(buf, (std::array<std::uint8_t, 9>{}));
   EXPECT_FALSE(platform_.Write(rd, buf.data(), buf.size(), written));  // read handles do not write
+}
+
+std::set<int> OpenDescriptors() {
+  std::set<int> fds;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    fds.insert(std::stoi(entry.path().filename().string()));
+  }
+  std::erase_if(fds, [](int fd) { return ::fcntl(fd, F_GETFD) == -1; });  // the listing's own
+  return fds;
+}
+
+// The access mode and O_NONBLOCK of the device file that `open` added (not its eventfd).
+int FlagsOfNewDescriptor(const std::function<void()>& open) {
+  const std::set<int> before = OpenDescriptors();
+  open();
+  for (int fd : OpenDescriptors()) {
+    std::error_code ec;
+    const fs::path target = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), ec);
+    if (before.count(fd) == 0 && target == "/dev/zero") {
+      return ::fcntl(fd, F_GETFL) & (O_ACCMODE | O_NONBLOCK);
+    }
+  }
+  return -1;
+}
+
+TEST_F(LinuxHidPlatformTest, ReaderSharesTheOpenFileOfTheWriteHandle) {
+  // hidraw queues reports per open file: sharing is what keeps a quick reply for the reader.
+  HidHandle rw = kInvalidHidHandle, rd = kInvalidHidHandle;
+  EXPECT_EQ(FlagsOfNewDescriptor([&] { rw = platform_.Open("/dev/zero", HidOpenMode::ReadWrite); }),
+            O_RDWR);
+  EXPECT_EQ(FlagsOfNewDescriptor([&] { rd = platform_.Open("/dev/zero", HidOpenMode::Read); }),
+            O_RDWR);
+  // The shared file outlives the write handle and still reads, with the 0 ID in front.
+  platform_.Close(rw);
+  std::array<std::uint8_t, 9> buf;
+  buf.fill(0xAA);
+  std::uint32_t error = 0, n = 0;
+  ASSERT_TRUE(platform_.StartRead(rd, buf.data(), buf.size(), error));
+  ASSERT_EQ(platform_.WaitRead(rd, 60000), HidWaitResult::Completed);
+  ASSERT_TRUE(platform_.GetReadResult(rd, n));
+  EXPECT_EQ(n, 9u);
+  EXPECT_EQ(buf, (std::array<std::uint8_t, 9>{}));
+  // With no write handle open, the reader gets a file of its own.
+  EXPECT_EQ(FlagsOfNewDescriptor([&] { platform_.Open("/dev/zero", HidOpenMode::Read); }),
+            O_RDONLY | O_NONBLOCK);
 }
 
 TEST_F(LinuxHidPlatformTest, CloseFromAnotherThreadEndsTheReadAndFreesTheNodeAfterTheReader) {

@@ -114,27 +114,54 @@ bool LinuxHidPlatform::EnumerateInterfaces(std::vector<HidInterfaceInfo>& out) {
   return true;
 }
 
+std::shared_ptr<HidrawChannel> LinuxHidPlatform::ShareReadWriteFile(dev_t rdev,
+                                                                     fs::path& hidDir) const {
+  std::shared_ptr<Handle> source;
+  {
+    std::lock_guard lock(handlesMutex_);
+    for (const auto& [id, h] : handles_) {
+      if (h->Mode == HidOpenMode::ReadWrite && h->Rdev == rdev && !h->Channel->IsGone()) {
+        source = h;
+        break;
+      }
+    }
+  }
+  if (!source) return nullptr;
+  // Our reference keeps the descriptor open even if its handle is closed meanwhile.
+  const int fd = ::fcntl(source->Channel->Fd(), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  hidDir = source->HidDir;
+  return std::make_shared<HidrawChannel>(fd, source->Channel->NumberedReports());
+}
+
 HidHandle LinuxHidPlatform::Open(const std::string& path, HidOpenMode mode) {
   auto h = std::make_shared<Handle>();
   h->Mode = mode;
+  // stat() needs no access to the node itself, only to /dev.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return kInvalidHidHandle;
+  h->Rdev = st.st_rdev;
+  if (mode == HidOpenMode::Read) {
+    // hidraw queues a report only for the files open when it arrives. A reply to a report
+    // written just before the reader opened its file would be lost, so the reader shares the
+    // open file of the node's read-write handle when there is one. That file stays blocking;
+    // reads come only after poll() has seen a report, and nothing else reads from it.
+    h->Channel = ShareReadWriteFile(st.st_rdev, h->HidDir);
+  }
   if (mode == HidOpenMode::Identify) {
-    // stat() needs no access to the node itself, only to /dev.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode) ||
-        !HidDirOfDevnum(sysfsRoot_, st.st_rdev, h->HidDir)) {
-      return kInvalidHidHandle;
-    }
-  } else {
+    if (!HidDirOfDevnum(sysfsRoot_, st.st_rdev, h->HidDir)) return kInvalidHidHandle;
+  } else if (!h->Channel) {
     const int flags = mode == HidOpenMode::ReadWrite ? (O_RDWR | O_CLOEXEC)
                                                      : (O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     const int fd = ::open(path.c_str(), flags);
     if (fd < 0) return kInvalidHidHandle;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) ||
-        !HidDirOfDevnum(sysfsRoot_, st.st_rdev, h->HidDir)) {
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) ||
+        !HidDirOfDevnum(sysfsRoot_, opened.st_rdev, h->HidDir)) {
       ::close(fd);
       return kInvalidHidHandle;
     }
+    h->Rdev = opened.st_rdev;
     std::vector<std::uint8_t> descriptor;
     HidReportDescriptorInfo info;
     // Without the descriptor we cannot tell whether reads carry a report ID.
@@ -145,8 +172,8 @@ HidHandle LinuxHidPlatform::Open(const std::string& path, HidOpenMode mode) {
       return kInvalidHidHandle;
     }
     h->Channel = std::make_shared<HidrawChannel>(fd, info.NumberedReports);
-    if (!h->Channel->IsUsable()) return kInvalidHidHandle;
   }
+  if (h->Channel && !h->Channel->IsUsable()) return kInvalidHidHandle;
   const HidHandle id = nextHandle_++;
   std::lock_guard lock(handlesMutex_);
   handles_.emplace(id, std::move(h));

@@ -7,7 +7,9 @@
 // Instance. Open(path, Identify) needs no access to the node: attributes, product string and
 // report lengths then come from sysfs (product string: the USB device's `product`, or HID_NAME
 // for a device with no USB parent such as uhid). Open(path, ReadWrite) and Open(path, Read) open
-// the node itself. Write takes the whole report with its ID byte first (0 for a device without
+// the node itself; a Read handle opened while a ReadWrite handle of the same node is open shares
+// that handle's open file, so replies to reports written before the reader opened are not lost.
+// Write takes the whole report with its ID byte first (0 for a device without
 // numbered reports) in one write(). Reads deliver the report ID first, a 0 being put in front
 // for devices without numbered reports; StartRead/WaitRead/GetReadResult are for one reader
 // thread per handle, while CancelRead and Close may come from any thread and wake it at once.
@@ -30,6 +32,8 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include <sys/types.h>
 
 #include "link/platform/hid_platform.h"
 
@@ -79,10 +83,13 @@ class LinuxHidPlatform : public IHidPlatform {
   struct Handle {
     HidOpenMode Mode = HidOpenMode::Identify;
     std::filesystem::path HidDir;              // the HID device in sysfs
+    dev_t Rdev = 0;                            // the node's device number
     std::shared_ptr<HidrawChannel> Channel;    // none for an Identify handle
   };
 
   std::shared_ptr<Handle> Find(HidHandle handle) const;
+  std::shared_ptr<HidrawChannel> ShareReadWriteFile(dev_t rdev,
+                                                    std::filesystem::path& hidDir) const;
   bool ReadDescriptor(const Handle& h, std::vector<std::uint8_t>& out) const;
   void StopWatch();
   void DrainMonitor();
