@@ -141,16 +141,9 @@ HidHandle LinuxHidPlatform::Open(const std::string& path, HidOpenMode mode) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return kInvalidHidHandle;
   h->Rdev = st.st_rdev;
-  if (mode == HidOpenMode::Read) {
-    // hidraw queues a report only for the files open when it arrives. A reply to a report
-    // written just before the reader opened its file would be lost, so the reader shares the
-    // open file of the node's read-write handle when there is one. That file stays blocking;
-    // reads come only after poll() has seen a report, and nothing else reads from it.
-    h->Channel = ShareReadWriteFile(st.st_rdev, h->HidDir);
-  }
   if (mode == HidOpenMode::Identify) {
     if (!HidDirOfDevnum(sysfsRoot_, st.st_rdev, h->HidDir)) return kInvalidHidHandle;
-  } else if (!h->Channel) {
+  } else {
     const int flags = mode == HidOpenMode::ReadWrite ? (O_RDWR | O_CLOEXEC)
                                                      : (O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     const int fd = ::open(path.c_str(), flags);
@@ -172,6 +165,15 @@ HidHandle LinuxHidPlatform::Open(const std::string& path, HidOpenMode mode) {
       return kInvalidHidHandle;
     }
     h->Channel = std::make_shared<HidrawChannel>(fd, info.NumberedReports);
+  }
+  if (mode == HidOpenMode::Read) {
+    // hidraw queues a report only for the files open when it arrives, so a reply to a report
+    // written just before the reader's file opened would be lost. The reader therefore shares
+    // the open file of the node's read-write handle when there is one: whatever was written
+    // through it was written after it opened. Looking only after our own open leaves no gap:
+    // a write handle that appears later writes after our file is open. The shared file stays
+    // blocking; reads come only after poll() has seen a report, and nothing else reads it.
+    if (auto shared = ShareReadWriteFile(h->Rdev, h->HidDir)) h->Channel = std::move(shared);
   }
   if (h->Channel && !h->Channel->IsUsable()) return kInvalidHidHandle;
   const HidHandle id = nextHandle_++;
