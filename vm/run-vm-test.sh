@@ -132,6 +132,20 @@ for bin in "$guest_bin" "$driver_bin" "$udevadm"; do
   done
   if ldd "$bin" | grep -q 'not found'; then log "$bin: a library is missing"; ldd "$bin"; exit 1; fi
 done
+# A guest program that links Qt's GUI library runs on the offscreen platform: its plugin, the
+# plugin's libraries and a font come along (init.sh sets QT_QPA_PLATFORM=offscreen).
+qtplugins=/usr/lib/x86_64-linux-gnu/qt6/plugins
+if ldd "$guest_bin" | grep -q 'libQt6Gui'; then
+  mkdir -p "$rootfs$qtplugins/platforms"
+  cp "$qtplugins/platforms/libqoffscreen.so" "$rootfs$qtplugins/platforms/"
+  ldd "$qtplugins/platforms/libqoffscreen.so" | awk '/=> \// {print $3}' | while read -r lib; do
+    mkdir -p "$rootfs$(dirname "$lib")"
+    cp -L -n "$lib" "$rootfs$lib"
+  done
+  [ -d /etc/fonts ] && cp -r /etc/fonts "$rootfs/etc/"
+  [ -d /usr/share/fonts/truetype/dejavu ] && mkdir -p "$rootfs/usr/share/fonts/truetype" &&
+    cp -r /usr/share/fonts/truetype/dejavu "$rootfs/usr/share/fonts/truetype/"
+fi
 printf 'root:x:0:0:root:/root:/bin/sh\ntester:x:1000:1000:tester:/tmp:/bin/sh\n' >"$rootfs/etc/passwd"
 printf 'root:x:0:\ntester:x:1000:\n' >"$rootfs/etc/group"
 cp "$here/guest/init.sh" "$rootfs/init"
@@ -158,5 +172,5 @@ if [ -z "$result" ] || [[ "$result" != "VMTEST RESULT: PASS"* ]]; then
   echo "${result:-VMTEST RESULT: FAIL no result line}"
   exit 1
 fi
-grep -a '^VMTEST CASE' "$console.txt" || true
+grep -a -E '^VMTEST (CASE|FIGURE)' "$console.txt" || true
 echo "$result"

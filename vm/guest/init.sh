@@ -4,6 +4,8 @@
 /bin/busybox --install -s /bin
 export PATH=/bin:/sbin:/usr/bin
 export LD_LIBRARY_PATH=/lib/x86_64-linux-gnu:/usr/lib/x86_64-linux-gnu
+export QT_QPA_PLATFORM=offscreen
+export HOME=/tmp
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
