@@ -45,8 +45,11 @@ TEST(HandleReply, IdentityWritesTheCaptionAndHardwareVersionAndStartsPolling) {
   EXPECT_EQ(Background(w.Edit("ConnectionStatus")), QColor(0xAF, 0xD8, 0x87));  // colour unchanged
   EXPECT_EQ(w.Label("Label_HardwareVer")->text(), Local(w, "1.03"));
   EXPECT_TRUE(w.Form->ReadDataTimer.Enabled());
-  EXPECT_EQ(w.Form->State().Limits.CurMax, 10000);
-  EXPECT_EQ(w.Form->State().Modbus.Baudrate, 19200u);
+  // Packed fields are copied out before they are compared.
+  const std::uint16_t curMax = w.Form->State().Limits.CurMax;
+  const std::uint32_t baudrate = w.Form->State().Modbus.Baudrate;
+  EXPECT_EQ(curMax, 10000);
+  EXPECT_EQ(baudrate, 19200u);
   // The lists keep what they showed; only a settings reply moves them.
   EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusBaud")->currentText(), QStringLiteral("38400"));
   EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusParity")->currentText(), QStringLiteral("None"));
