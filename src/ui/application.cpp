@@ -34,7 +34,6 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (...) {
-    ++errorCount_;
     try {
       ShowCurrentException(boxes_);
     } catch (...) {

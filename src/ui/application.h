@@ -28,12 +28,9 @@ class TApplication : public QApplication {
   bool notify(QObject* receiver, QEvent* event) override;
 
   IMessageBoxes& MessageBoxes() const { return boxes_; }
-  // Number of error boxes shown by notify(); lets a caller see that the loop carried on.
-  int ErrorCount() const { return errorCount_; }
 
  private:
   IMessageBoxes& boxes_;
-  int errorCount_ = 0;
 };
 
 }  // namespace zrv
