@@ -33,8 +33,8 @@ class Connector {
   const std::vector<std::string>& Listed() const { return listed_; }
   std::vector<ReceivedInput>& Received() { return received_; }
 
-  // The driver's reader has its own file open. hidraw queues an input report only for the files
-  // open when it arrives, so a reply that comes before the reader's open is lost.
+  // The driver's reader has its own file open, so the scenarios' round trips do not also test
+  // the reader's start (connect-send does that).
   bool ReaderListening() const {
     return driver_ != nullptr && driver_->ReaderRunning() && driver_->ReadHandle() != kInvalidHidHandle;
   }

@@ -1,8 +1,6 @@
 // The tool's own order on connecting: install the data handler, then write command 10 at once.
-// The reader opens its file on its own thread, and hidraw keeps a report only for files open
-// when it arrives, so the identity reply is lost whenever the reply is faster than that open.
-// Run by name only (ZRV_VM_SCENARIOS=connect-send) until the device layer opens the reader's
-// file before it returns from installing the handler.
+// The reader opens its file on its own thread, and hidraw keeps a report only for the files open
+// when it arrives, so the identity reply must not depend on that open having happened yet.
 #include "connector.h"
 #include "guest_support.h"
 #include "link/platform/linux/linux_hid_platform.h"
@@ -36,7 +34,7 @@ void SendAtConnect(Checks& c) {
 }
 
 const ScenarioRegistrar kConnect("connect-send", "command 10 written right after OnData is set is answered",
-                                 SendAtConnect, true);
+                                 SendAtConnect);
 
 }  // namespace
 }  // namespace zrv::vmtest
