@@ -37,6 +37,15 @@ struct ModbusSettings {
 };
 static_assert(sizeof(ModbusSettings) == 6);
 
+struct RegisterBlock {
+  std::array<std::uint8_t, 56> Bytes;
+};
+static_assert(sizeof(RegisterBlock) == 56);
+
+#pragma pack(pop)
+
+// Every field of the status record already sits at an offset of its own alignment, so it needs no
+// packing and its fields can be used like any others.
 struct LiveStatus {
   std::uint8_t WorkMode;
   std::uint8_t FaultCode;
@@ -54,13 +63,8 @@ struct LiveStatus {
   std::int16_t PwmLim;          // driver PWM units
 };
 static_assert(sizeof(LiveStatus) == 28);
-
-struct RegisterBlock {
-  std::array<std::uint8_t, 56> Bytes;
-};
-static_assert(sizeof(RegisterBlock) == 56);
-
-#pragma pack(pop)
+static_assert(offsetof(LiveStatus, Potentiometer) == 6 && offsetof(LiveStatus, CurAct) == 12 &&
+              offsetof(LiveStatus, PowerSupply) == 20 && offsetof(LiveStatus, PwmLim) == 26);
 
 // The device name is at most 8 single-byte characters; a fixed array keeps decoding free of heap use.
 struct DeviceIdentity {
@@ -70,10 +74,12 @@ struct DeviceIdentity {
 };
 
 // The one program-wide record of the latest decoded replies: zero at start, never cleared.
+// The packed records are placed at 4-byte boundaries so that their multi-byte fields are aligned
+// in memory and may be bound to references (std::min, test assertions) without undefined behaviour.
 struct DeviceState {
   DeviceIdentity Identity;
-  DriverLimits Limits;
-  ModbusSettings Modbus;
+  alignas(4) DriverLimits Limits;
+  alignas(4) ModbusSettings Modbus;
   LiveStatus Status;
   RegisterBlock Registers;
 };

@@ -28,8 +28,8 @@ struct DriverModel {
   std::int8_t FirmwareByte = 125;         // hundredths: 1.25
   std::array<char, 9> NameBytes{};        // sent as they are; normally NUL-terminated
   std::int8_t HardwareByte = 103;         // hundredths: 1.03
-  DriverLimits Limits{30000, 90, 1000, 10000};
-  ModbusSettings Modbus{19200, 2, 1};
+  alignas(4) DriverLimits Limits{30000, 90, 1000, 10000};
+  alignas(4) ModbusSettings Modbus{19200, 2, 1};
   LiveStatus Status{};
   std::uint16_t GoodFrames = 0;
   // On the wire, block byte 0 and the high byte of GoodFrames share one position; the reply
