@@ -2,6 +2,7 @@
 #include <QtGlobal>
 #include <memory>
 
+#include "link/platform/linux/linux_hid_platform.h"
 #include "link/ttimer.h"
 #include "ui/application.h"
 #include "ui/form1.h"
@@ -10,7 +11,9 @@
 namespace {
 
 void RunWindow(zrv::QtMessageBoxes& boxes) {
-  zrv::TForm1 form(zrv::RealTimeSource(), boxes);
+  // Outlives the window and every device object the window holds.
+  zrv::LinuxHidPlatform platform;
+  zrv::TForm1 form(zrv::RealTimeSource(), boxes, platform);
   boxes.SetParent(&form);
   form.show();
   zrv::TApplication::exec();

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
 #include "ui/application.h"
 #include "ui/fonts.h"
@@ -83,7 +84,10 @@ int main(int argc, char** argv) {
   const double createStart = MsSinceStart();
   static_cast<void>(zrv::WindowFontFamily());  // timed on its own; the window reuses the result
   const double fontReady = MsSinceStart();
-  zrv::TForm1 form(zrv::RealTimeSource(), boxes);
+  // No HID device layer: the figures are the window's own.
+  zrv::SimHidPlatform platform;
+  platform.SetHidServicesPresent(false);
+  zrv::TForm1 form(zrv::RealTimeSource(), boxes, platform);
   const double created = MsSinceStart();
   form.show();
   const double shown = MsSinceStart();

@@ -31,7 +31,7 @@ char UserDecimalSeparator() {
 
 }  // namespace
 
-TForm1::TForm1(TimeSource& time, IMessageBoxes& boxes, QWidget* parent,
+TForm1::TForm1(TimeSource& time, IMessageBoxes& boxes, IHidPlatform& platform, QWidget* parent,
                const FormCreateStepHook& stepHook)
     : QWidget(parent),
       ui_(std::make_unique<Ui::TForm1>()),
@@ -42,6 +42,8 @@ TForm1::TForm1(TimeSource& time, IMessageBoxes& boxes, QWidget* parent,
       TimerTimeout(time, 500, false) {
   BuildWindow();
   DisplayData.OnTimer = [this] { DisplayDataTimer(); };
+  WireLink(platform);
+  WireModbusPage();
   try {
     FormCreate();
   } catch (...) {
@@ -50,7 +52,14 @@ TForm1::TForm1(TimeSource& time, IMessageBoxes& boxes, QWidget* parent,
   }
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  // Nothing may be sent from here on; the controller stops every reader (a report already handed
+  // over may still be decoded meanwhile, into widgets that still exist).
+  connected_ = false;
+  currentDevice_ = nullptr;
+  controller_.reset();
+  listed_.clear();
+}
 
 void TForm1::BuildWindow() {
   InitUiResources();
@@ -143,12 +152,6 @@ void TForm1::ShowNoConnection() {
 void TForm1::ShowDisconnected() {
   ShowStatus(kDisconnectedText, IndicatorOffColor);
   ReadDataTimer.SetEnabled(false);
-}
-
-void TForm1::SendCommand(CommandCode code) {
-  if (SendCommandHook) {
-    SendCommandHook(code);
-  }
 }
 
 void TForm1::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*/,

@@ -1,13 +1,19 @@
-// The one main window: layout from form1.ui, window initialisation, the connection status
-// routines, the live status view and the reply handler.
+// The one main window: layout from form1.ui, window initialisation, the connection manager and
+// its status routines, polling, the send path, the live status view, the reply handler and the
+// Modbus settings page.
 #pragma once
 
 #include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "link/hid_device.h"
+#include "link/hid_device_controller.h"
+#include "link/platform/hid_platform.h"
 #include "link/ttimer.h"
 #include "protocol/device_state.h"
 #include "protocol/live_view_model.h"
@@ -19,8 +25,6 @@ class TForm1;
 
 namespace zrv {
 
-class THidDevice;
-
 inline constexpr std::string_view kFormCaption = "Kalvor ZRV-PC - DC motor driver";
 inline constexpr std::string_view kVersionText = "1.02";
 inline constexpr std::string_view kNoConnectionText = "No connection";
@@ -28,6 +32,13 @@ inline constexpr std::string_view kDisconnectedText = "Disconnected";
 inline constexpr std::string_view kConnectedText = "Connected";
 inline constexpr int kSlaveIdCount = 127;
 inline constexpr int kGridRowCount = 16;
+inline constexpr std::string_view kSaveQuestionText = "Zapisać ustawienia?";
+inline constexpr std::string_view kSaveQuestionCaption = "Ustawienia";
+
+// The text of a ListBox1 item: the product string as 8-bit text (characters above 0xFF become
+// '?'), or "Device VID=%04X PID=%04X" when the device has none.
+std::string DeviceItemText(const std::u16string& product, std::uint16_t vendorId,
+                           std::uint16_t productId);
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -37,9 +48,10 @@ class TForm1 : public QWidget {
   // observe, or interrupt by throwing, the initialisation.
   using FormCreateStepHook = std::function<void(int step)>;
 
-  // Builds the layout, the timers on `time`, and runs FormCreate. An exception out of FormCreate
-  // shows the error box; the window keeps whatever FormCreate completed.
-  TForm1(TimeSource& time, IMessageBoxes& boxes, QWidget* parent = nullptr,
+  // Builds the layout, the timers on `time`, the device controller on `platform` (its first scan
+  // runs when the event loop runs), and runs FormCreate. An exception out of FormCreate shows the
+  // error box; the window keeps whatever FormCreate completed. `platform` must outlive the window.
+  TForm1(TimeSource& time, IMessageBoxes& boxes, IHidPlatform& platform, QWidget* parent = nullptr,
          const FormCreateStepHook& stepHook = {});
   ~TForm1() override;
 
@@ -62,9 +74,28 @@ class TForm1 : public QWidget {
   void HandleReply(THidDevice* HidDev, std::uint8_t ReportID, const std::uint8_t* Data,
                    std::uint16_t Size);
 
-  // Sends one command byte through SendCommandHook; nothing is sent while the hook is empty.
+  // The send path: one output report to CurrentDevice, nothing while not connected. Errors are
+  // dropped and the outcome is not looked at; no heap allocation.
+  void SendReport(const std::uint8_t* payload, std::uint32_t length);
   void SendCommand(CommandCode code);
-  std::function<void(CommandCode)> SendCommandHook;
+
+  // Connection manager: the controller's handlers.
+  bool HidDeviceController1Enumerate(THidDevice* HidDev, int Idx);
+  void HidDeviceController1DeviceChange(QObject* Sender);
+
+  // Polling scheduler.
+  void ReadDataTimerTimer();
+  void TimerTimeoutTimer();
+  void PausePolling();
+
+  // Modbus settings page.
+  void Btn_ReadSettingsClick();
+  void Btn_SaveParamsClick();
+
+  THidDeviceController& HidDeviceController1() const { return *controller_; }
+  THidDevice* CurrentDevice() const { return currentDevice_; }
+  // The device objects held for ListBox1's items, in item order.
+  const std::vector<std::unique_ptr<THidDevice>>& ListedDevices() const { return listed_; }
 
   bool Connected() const { return connected_; }
   void SetConnected(bool connected) { connected_ = connected; }
@@ -79,6 +110,8 @@ class TForm1 : public QWidget {
  private:
   void BuildWindow();
   void ShowStatus(std::string_view text, Rgb background);
+  void WireLink(IHidPlatform& platform);
+  void WireModbusPage();
 
   std::unique_ptr<Ui::TForm1> ui_;
   IMessageBoxes& boxes_;
@@ -87,6 +120,9 @@ class TForm1 : public QWidget {
   bool firmwareWarningShown_ = false;
   char decimalSeparator_ = '.';
   FormCreateStepHook stepHook_;
+  std::unique_ptr<THidDeviceController> controller_;
+  std::vector<std::unique_ptr<THidDevice>> listed_;  // parallel to ListBox1's items
+  THidDevice* currentDevice_ = nullptr;
 
  public:
   // The window's timers: the live status view, polling, and the end of a polling pause.

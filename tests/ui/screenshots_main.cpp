@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"
@@ -39,7 +40,9 @@ int main(int argc, char** argv) {
 
   zrv::ManualTimeSource time;
   SilentBoxes boxes;
-  zrv::TForm1 form(time, boxes);
+  zrv::SimHidPlatform platform;
+  platform.SetHidServicesPresent(false);
+  zrv::TForm1 form(time, boxes, platform);
   form.show();
 
   // A connected driver: identity (firmware 1.25, hardware 1.03, 30 V, 90 C, PWM 1000, 10 A).

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
 #include "protocol/live_view_model.h"
 #include "ui/form1.h"
@@ -58,11 +59,18 @@ inline QColor ToColor(Rgb rgb) { return QColor(rgb.R, rgb.G, rgb.B); }
 inline QColor Background(const QLineEdit* edit) { return edit->palette().color(QPalette::Base); }
 inline QColor FontColor(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
 
-// A window whose timers run on ManualTimeSource.
+// A simulated platform without HID services: the window's controller then never scans.
+inline std::unique_ptr<SimHidPlatform> PlatformWithoutHid() {
+  auto platform = std::make_unique<SimHidPlatform>();
+  platform->SetHidServicesPresent(false);
+  return platform;
+}
+
+// A window whose timers run on ManualTimeSource, with no HID device layer behind it.
 class WindowOnManualTime {
  public:
   explicit WindowOnManualTime(const TForm1::FormCreateStepHook& hook = {})
-      : Form(std::make_unique<TForm1>(Time, Boxes, nullptr, hook)) {}
+      : Form(std::make_unique<TForm1>(Time, Boxes, *Platform, nullptr, hook)) {}
 
   template <typename T>
   T* Find(const char* name) const {
@@ -82,6 +90,7 @@ class WindowOnManualTime {
 
   ManualTimeSource Time;
   FakeMessageBoxes Boxes;
+  std::unique_ptr<SimHidPlatform> Platform = PlatformWithoutHid();
   std::unique_ptr<TForm1> Form;
 };
 

@@ -1,0 +1,241 @@
+// Finding the driver among the HID devices, and following plug events.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include "e2e_support.h"
+
+namespace zrv::test {
+namespace {
+
+const QColor kConnectedColour(175, 216, 135);
+const QColor kNotConnectedColour(253, 124, 102);
+
+QString ExpectedCaption(const TForm1& form, const char* name) {
+  return QStringLiteral("Connected to ZRVXXX ver.: 1") + QChar::fromLatin1(form.DecimalSeparator()) +
+         QStringLiteral("25   ") + QString::fromLatin1(name);
+}
+
+TEST(Connection, WithoutDevicesTheFirstScanShowsNoConnection) {
+  Bench b;
+  ASSERT_TRUE(b.FirstScan());
+  EXPECT_EQ(b.Status(), "No connection");
+  EXPECT_EQ(b.StatusColour(), kNotConnectedColour);
+  EXPECT_FALSE(b.Form->Connected());
+  EXPECT_TRUE(b.Items().isEmpty());
+  EXPECT_EQ(b.Form->CurrentDevice(), nullptr);
+}
+
+TEST(Connection, ADriverPresentAtStartIsConnectedAndIdentified) {
+  Bench b;
+  b.Form->show();
+  // Plugged before the event loop first runs: the forced first scan finds it.
+  auto model = std::make_shared<SimDriverModel>();
+  model->Driver().Model().SetName("ABC");
+  model->Driver().Model().HardwareByte = 103;
+  SimHidDeviceConfig config;
+  config.Path = "/sim/driver";
+  config.Instance = 7;
+  config.ProductString = u"ZRVXXX";
+  auto device = SimDriverModel::PlugDriver(b.Platform, config, model);
+  ASSERT_TRUE(b.Identified());
+
+  EXPECT_TRUE(b.Form->Connected());
+  EXPECT_EQ(b.Status(), ExpectedCaption(*b.Form, "ABC"));
+  EXPECT_EQ(b.StatusColour(), kConnectedColour);
+  EXPECT_EQ(b.LabelText("Label_HardwareVer"),
+            QStringLiteral("1") + QChar::fromLatin1(b.Form->DecimalSeparator()) + QStringLiteral("03"));
+  EXPECT_EQ(b.Items(), QStringList{"ZRVXXX"});
+  // Exactly one identity request went out, as a whole 64-byte report.
+  ASSERT_EQ(model->Driver().Received().size(), 1u);
+  const sim::ReceivedReport& first = model->Driver().Received().front();
+  EXPECT_TRUE(first.Accepted);
+  std::vector<std::uint8_t> expected(64, 0);
+  expected[0] = 1;
+  expected[1] = 10;
+  EXPECT_EQ(first.Bytes, expected);
+  // The identity reply starts polling.
+  EXPECT_TRUE(b.Form->ReadDataTimer.Enabled());
+}
+
+TEST(Connection, OtherDevicesAloneLeaveDisconnectedAndAreListed) {
+  Bench b;
+  ASSERT_TRUE(b.FirstScan());
+  b.PlugOther(u"USB Optical Mouse");
+  b.PlugOther(u"", 0xABC, 0x12);
+  // Near misses of the product string are not the driver.
+  b.PlugDriver(u"zrvxxx");
+  b.PlugDriver(u"ZRVXXX ");
+  b.PlugDriver(u"ZRVXXXX");
+  ASSERT_TRUE(b.Scanned);
+  EXPECT_EQ(b.Items(), (QStringList{"USB Optical Mouse", "Device VID=0ABC PID=0012", "zrvxxx", "ZRVXXX ",
+                                    "ZRVXXXX"}));
+  EXPECT_EQ(b.Status(), "Disconnected");
+  EXPECT_EQ(b.StatusColour(), kNotConnectedColour);
+  EXPECT_FALSE(b.Form->Connected());
+  EXPECT_FALSE(b.Form->ReadDataTimer.Enabled());
+  for (const auto& device : b.Form->ListedDevices()) {
+    ASSERT_NE(device, nullptr);
+    EXPECT_TRUE(device->IsClaimed());
+    EXPECT_FALSE(device->ReaderRunning());
+  }
+}
+
+TEST(Connection, UnplugReplugAndAMouseWhileConnected) {
+  Bench b;
+  ASSERT_TRUE(b.FirstScan());
+  auto mouse = b.PlugOther(u"USB Optical Mouse");
+  Driver driver = b.PlugDriver();
+  ASSERT_TRUE(b.Identified());
+  EXPECT_EQ(b.Form->CurrentDevice(), b.Form->ListedDevices()[1].get());
+
+  // Another device arriving rebuilds the connection: command 10 again, caption again.
+  auto keyboard = b.PlugOther(u"Keyboard");
+  EXPECT_EQ(b.Status(), "Connected");
+  ASSERT_TRUE(b.Identified());
+  EXPECT_EQ(driver.Count(CommandCode::ReadIdentity), 2u);
+  EXPECT_EQ(b.Items(), (QStringList{"USB Optical Mouse", "ZRVXXX", "Keyboard"}));
+
+  // The driver goes; other devices stay.
+  b.Unplug(driver.Device);
+  EXPECT_EQ(b.Status(), "Disconnected");
+  EXPECT_FALSE(b.Form->Connected());
+  EXPECT_EQ(b.Form->CurrentDevice(), nullptr);
+  EXPECT_FALSE(b.Form->ReadDataTimer.Enabled());
+  const std::size_t received = driver.Sim().Received().size();
+  b.Ticks(10);
+  EXPECT_EQ(driver.Sim().Received().size(), received);
+
+  // The driver comes back.
+  driver.Device = SimDriverModel::PlugDriver(b.Platform, [] {
+    SimHidDeviceConfig config;
+    config.Path = "/sim/driver-again";
+    config.Instance = 99;
+    config.ProductString = u"ZRVXXX";
+    return config;
+  }(), driver.Model);
+  ASSERT_TRUE(b.Identified());
+  EXPECT_EQ(driver.Count(CommandCode::ReadIdentity), 3u);
+
+  // Everything goes: nothing is attached at all.
+  b.Unplug(driver.Device);
+  b.Unplug(mouse);
+  b.Unplug(keyboard);
+  EXPECT_EQ(b.Status(), "No connection");
+  EXPECT_FALSE(b.Form->Connected());
+  EXPECT_TRUE(b.Items().isEmpty());
+  EXPECT_EQ(b.Form->CurrentDevice(), nullptr);
+}
+
+TEST(Connection, TwoDriversBothGetTheIdentityRequestAndTheLaterOneIsCurrent) {
+  Bench b;
+  ASSERT_TRUE(b.FirstScan());
+  Driver first = b.PlugDriver();
+  Driver second = b.PlugDriver();
+  ASSERT_TRUE(b.Identified());
+  EXPECT_EQ(b.Form->CurrentDevice(), b.Form->ListedDevices()[1].get());
+  EXPECT_EQ(b.Form->CurrentDevice()->PlugInfo()->InterfacePath, second.Device->Path());
+  // The first got 10 when it was plugged and again when the second arrived.
+  EXPECT_EQ(first.Count(CommandCode::ReadIdentity), 2u);
+  EXPECT_EQ(second.Count(CommandCode::ReadIdentity), 1u);
+  EXPECT_TRUE(b.Form->ListedDevices()[0]->ReaderRunning());
+  EXPECT_TRUE(b.Form->ListedDevices()[1]->ReaderRunning());
+
+  // Polls go to the current one only; replies of both are decoded.
+  b.Ticks(3);
+  EXPECT_EQ(first.Count(CommandCode::ReadStatus), 0u);
+  EXPECT_EQ(second.Count(CommandCode::ReadStatus), 3u);
+  first.Sim().Model().Modbus.SlaveId = 42;
+  first.Sim().SendReply(20);
+  EXPECT_TRUE(RunUntil([&] { return b.Combo("Cb_ModbusAddress")->currentText() == "42"; }));
+}
+
+TEST(Connection, ADriverWithoutReadWriteAccessIsNotConnected) {
+  Bench b;
+  ASSERT_TRUE(b.FirstScan());
+  b.PlugOther(u"USB Optical Mouse");
+  Driver driver = b.PlugDriver(u"ZRVXXX", [](SimHidDeviceConfig& config, sim::SimulatedDriver&) {
+    config.RefuseReadWrite = true;
+  });
+  ASSERT_TRUE(b.Scanned);
+  EXPECT_EQ(b.Status(), "No connection");
+  EXPECT_FALSE(b.Form->Connected());
+  EXPECT_FALSE(b.Form->CurrentDevice()->ReaderRunning());
+  b.Ticks(5);
+  b.Click("Btn_ReadSettings");
+  EXPECT_EQ(driver.Device->WriteAttempts(), 0);
+}
+
+TEST(Connection, ADriverThatNeverAnswersStaysConnectedWithoutPolling) {
+  Bench b;
+  ASSERT_TRUE(b.FirstScan());
+  Driver driver = b.PlugDriver(u"ZRVXXX", [](SimHidDeviceConfig&, sim::SimulatedDriver& sim) {
+    sim.Faults().SilentAll = true;
+  });
+  ASSERT_TRUE(b.Scanned);
+  b.Ticks(50);
+  RunRounds(20);
+  EXPECT_EQ(b.Status(), "Connected");
+  EXPECT_TRUE(b.Form->Connected());
+  EXPECT_EQ(driver.Codes(), std::vector<int>{10});
+}
+
+int ThreadCount() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/task")) {
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] != '.') ++count;
+    }
+    closedir(dir);
+  }
+  return count;
+}
+
+TEST(Connection, HundredPlugCyclesWhilePollingLeaveNoReaderRunning) {
+  Bench b;
+  ASSERT_TRUE(b.FirstScan());
+  auto mouse = b.PlugOther(u"USB Optical Mouse");
+  const int threadsBefore = ThreadCount();
+  std::vector<std::shared_ptr<SimHidDevice>> all;
+  auto model = std::make_shared<SimDriverModel>();
+  int identified = 0;
+  for (int cycle = 0; cycle < 100; ++cycle) {
+    SimHidDeviceConfig config;
+    config.Path = "/sim/cycle" + std::to_string(cycle);
+    config.Instance = 1000u + static_cast<std::uint32_t>(cycle);
+    config.ProductString = u"ZRVXXX";
+    std::shared_ptr<SimHidDevice> device;
+    b.Rescan([&] { device = SimDriverModel::PlugDriver(b.Platform, config, model); });
+    all.push_back(device);
+    if (b.Identified()) ++identified;
+    b.Ticks(3);
+    // Unplugged with replies possibly still on their way.
+    b.Unplug(device);
+    ASSERT_EQ(b.Status(), "Disconnected") << "cycle " << cycle;
+  }
+  EXPECT_EQ(identified, 100);
+  EXPECT_EQ(model->Driver().CommandCount(10), 100u);
+  EXPECT_GE(model->Driver().CommandCount(11), 300u);
+  for (const auto& device : all) {
+    EXPECT_EQ(device->OpenHandleCount(), 0);
+    EXPECT_EQ(device->WaitingReads(), 0);
+  }
+  for (const auto& device : b.Form->ListedDevices()) EXPECT_FALSE(device->ReaderRunning());
+  EXPECT_EQ(ThreadCount(), threadsBefore);
+}
+
+TEST(Connection, ClosingTheWindowStopsTheReaderAndSendsNothing) {
+  Bench b;
+  ASSERT_TRUE(b.FirstScan());
+  Driver driver = b.PlugDriver();
+  ASSERT_TRUE(b.Identified());
+  const int threadsConnected = ThreadCount();
+  const std::size_t received = driver.Sim().Received().size();
+  b.Form.reset();
+  EXPECT_EQ(driver.Sim().Received().size(), received);
+  EXPECT_EQ(driver.Device->OpenHandleCount(), 0);
+  EXPECT_EQ(ThreadCount(), threadsConnected - 1);
+}
+
+}  // namespace
+}  // namespace zrv::test
