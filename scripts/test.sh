@@ -1,18 +1,71 @@
 #!/usr/bin/env bash
-# Sets everything up, builds, and runs every test suite. Exits non-zero when any test fails.
-set -euo pipefail
+# Sets everything up, builds, and runs every test suite: the unit, window and end-to-end tests, the
+# same under AddressSanitizer + UndefinedBehaviorSanitizer and the threaded ones under
+# ThreadSanitizer, a short fuzzing run, the real kernel HID stack in a virtual machine, and the
+# Debian package. Exits non-zero when any of them fails.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+export CTEST_OUTPUT_ON_FAILURE=1
+bash scripts/setup.sh || exit 1
 
-stage() { echo; echo "=== $* ==="; }
+passed=0
+failed=0
+failures=()
+start_all=$SECONDS
+stage() {
+  local name=$1
+  shift
+  echo
+  echo "=== $name ==="
+  local t0=$SECONDS
+  if "$@"; then
+    passed=$((passed + 1))
+    echo "=== $name: passed in $((SECONDS - t0)) s ==="
+  else
+    failed=$((failed + 1))
+    failures+=("$name")
+    echo "=== $name: FAILED after $((SECONDS - t0)) s ==="
+  fi
+}
 
-stage "build (default)"
-cmake --preset default >/dev/null
-cmake --build --preset default
+build_default() { cmake --preset default >/dev/null && cmake --build --preset default; }
+tests_default() { ctest --preset default; }
+build_asan() { cmake --preset asan >/dev/null && cmake --build --preset asan; }
+tests_asan() { ctest --preset asan; }
+# The threaded suites (device readers, controller, end-to-end window) under ThreadSanitizer.
+tsan_suites=(test_link test_e2e)
+build_tsan() {
+  cmake --preset tsan >/dev/null || return 1
+  local targets=()
+  for t in "${tsan_suites[@]}"; do
+    grep -q "^$t:" build/tsan/Makefile 2>/dev/null && targets+=("$t")
+  done
+  cmake --build --preset tsan --target "${targets[@]}"
+}
+tests_tsan() {
+  local rc=0 exe
+  for t in "${tsan_suites[@]}"; do
+    exe=$(find build/tsan/tests -type f -name "$t" -perm -u+x | head -n 1)
+    [ -n "$exe" ] || continue
+    echo "-- $t under ThreadSanitizer"
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" QT_QPA_PLATFORM=offscreen "$exe" \
+      --gtest_brief=1 || rc=1
+  done
+  return $rc
+}
 
-stage "tests (default)"
-ctest --preset default
+stage "build" build_default
+stage "tests" tests_default
+stage "build (ASan+UBSan)" build_asan
+stage "tests (ASan+UBSan)" tests_asan
+stage "build (TSan)" build_tsan
+stage "tests (TSan)" tests_tsan
+stage "fuzzing" bash scripts/fuzz.sh "${ZRV_FUZZ_SECONDS:-45}"
+stage "virtual machine (real kernel HID stack)" bash vm/run-vm-test.sh
+stage "Debian package" bash tests/packaging/check-package.sh
 
-if [ -f scripts/test-extra.sh ]; then
-  bash scripts/test-extra.sh
-fi
+echo
+echo "total time: $((SECONDS - start_all)) s"
+[ $failed -eq 0 ] || echo "failed stages: ${failures[*]}"
+echo "stages: $passed passed, $failed failed"
+[ $failed -eq 0 ]
