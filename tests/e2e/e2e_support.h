@@ -71,9 +71,12 @@ struct Driver {
 
 class Bench {
  public:
-  // `platform` lets a test put its own platform between the window and the simulated one.
-  explicit Bench(IHidPlatform* platform = nullptr)
-      : Form(std::make_unique<TForm1>(Time, Boxes, platform != nullptr ? *platform : Platform)) {}
+  // Makes a platform that the window sees in front of the simulated one.
+  using FrontFactory = std::function<std::unique_ptr<IHidPlatform>(SimHidPlatform&)>;
+
+  explicit Bench(const FrontFactory& front = {})
+      : Front(front ? front(Platform) : nullptr),
+        Form(std::make_unique<TForm1>(Time, Boxes, Front ? *Front : Platform)) {}
   ~Bench() { Form.reset(); }
 
   Driver PlugDriver(std::u16string product = u"ZRVXXX",
@@ -146,6 +149,7 @@ class Bench {
   ManualTimeSource Time;
   ScriptedBoxes Boxes;
   SimHidPlatform Platform;
+  std::unique_ptr<IHidPlatform> Front;
   std::unique_ptr<TForm1> Form;
   bool Scanned = true;
 
