@@ -17,6 +17,13 @@ log() { echo "vm-test: $*" >&2; }
 # The whole run is bounded: the script runs itself once more under timeout(1).
 if [ -z "${ZRV_VM_INNER:-}" ]; then
   export ZRV_VM_INNER=1
+  # One run at a time: runs share vm/work. The wait does not count against the timeout.
+  mkdir -p "$work"
+  exec 9>"$work/.lock"
+  if ! flock -n 9; then
+    log "waiting for another run to finish"
+    flock 9
+  fi
   started=$(date +%s)
   set +e
   timeout -k 10 "${ZRV_VM_TIMEOUT:-600}" "$0" "$@"
