@@ -394,7 +394,7 @@ bool SimHidPlatform::Write(HidHandle id, const std::uint8_t* buffer, std::size_t
       return false;
     }
     ++device->writes_;
-    device->written_.emplace_back(buffer, buffer + length);
+    if (device->config_.RecordWrites) device->written_.emplace_back(buffer, buffer + length);
     model = device->model_;
   }
   // Outside the lock: the model may inject replies from here.

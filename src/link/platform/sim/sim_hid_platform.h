@@ -48,6 +48,7 @@ struct SimHidDeviceConfig {
   bool FailPreparsedData = false;    // no report descriptor: all-zero capabilities
   bool FailWrites = false;           // every write is refused
   std::uint32_t InputQueueCapacity = 64;  // reports kept while nobody reads; the oldest go first
+  bool RecordWrites = true;          // keep every accepted write for WrittenReports (off for long runs)
 };
 
 namespace sim_detail {

@@ -1,0 +1,105 @@
+// UI-thread time of one polling period of the real window, offscreen: the poll is sent, the
+// simulated driver answers, the reply is decoded and the live view ticks. The CPU column is the
+// UI thread's own time; the reader thread's is not in it.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QtGlobal>
+#include <memory>
+
+#include "link/platform/sim/sim_hid_platform.h"
+#include "link/ttimer.h"
+#include "sim_driver_model.h"
+#include "ui/form1.h"
+#include "ui/message_boxes.h"
+
+namespace {
+
+class SilentBoxes : public zrv::IMessageBoxes {
+ public:
+  void Warning(std::string_view, std::string_view) override {}
+  bool Question(std::string_view, std::string_view) override { return false; }
+  void Error(std::string_view, std::string_view) override {}
+};
+
+void RunUntil(const std::function<bool()>& condition) {
+  while (!condition()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+struct Rig {
+  Rig() {
+    form = std::make_unique<zrv::TForm1>(time, boxes, platform);
+    form->show();
+    zrv::SimHidDeviceConfig config;
+    config.Path = "/sim/driver";
+    config.Instance = 1;
+    config.ProductString = u"ZRVXXX";
+    device = zrv::SimDriverModel::PlugDriver(platform, config, model);
+    auto* status = form->findChild<QLineEdit*>(QStringLiteral("ConnectionStatus"));
+    RunUntil([&] { return status->text().startsWith(QStringLiteral("Connected to ")); });
+    // Readings that change every period, so every value widget has something to show.
+    model->Driver().SetLively(true);
+  }
+  ~Rig() { form.reset(); }
+
+  zrv::ManualTimeSource time;
+  SilentBoxes boxes;
+  zrv::SimHidPlatform platform;
+  std::shared_ptr<zrv::SimDriverModel> model = std::make_shared<zrv::SimDriverModel>();
+  std::shared_ptr<zrv::SimHidDevice> device;
+  std::unique_ptr<zrv::TForm1> form;
+};
+
+// One 40 ms period: poll sent, reply decoded, view ticked.
+void BM_PollDecodeTick(benchmark::State& state) {
+  Rig rig;
+  std::uint64_t now = 0;
+  std::uint16_t mark = 0;
+  for (auto _ : state) {
+    now += 40;
+    rig.model->Advance(now);
+    // A mark in the reply tells when this period's answer has been decoded.
+    mark = static_cast<std::uint16_t>(mark % 1000 + 1);
+    rig.model->Driver().Model().Status.Ain = mark;
+    rig.time.Advance(40);
+    RunUntil([&] { return rig.form->State().Status.Ain == mark; });
+  }
+  state.counters["polls"] = static_cast<double>(rig.model->Driver().CommandCount(11));
+}
+BENCHMARK(BM_PollDecodeTick)->Iterations(2000);
+
+// The same period on the register page.
+void BM_RegisterPollDecodeTick(benchmark::State& state) {
+  Rig rig;
+  auto* tabs = rig.form->findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+  tabs->setCurrentIndex(1);
+  auto* frames = rig.form->findChild<QLabel*>(QStringLiteral("Lab_ModbusOkFrames"));
+  std::uint64_t now = 0;
+  std::uint16_t mark = 0;
+  for (auto _ : state) {
+    now += 40;
+    rig.model->Advance(now);
+    mark = static_cast<std::uint16_t>(mark % 200 + 1);
+    rig.model->Driver().Model().GoodFrames = mark;
+    rig.time.Advance(40);
+    const QString expected = QString::number(mark);
+    RunUntil([&] { return frames->text() == expected; });
+  }
+}
+BENCHMARK(BM_RegisterPollDecodeTick)->Iterations(2000);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_FONT_DPI", "96");
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
