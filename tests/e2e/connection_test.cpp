@@ -63,13 +63,15 @@ TEST(Connection, OtherDevicesAloneLeaveDisconnectedAndAreListed) {
   ASSERT_TRUE(b.FirstScan());
   b.PlugOther(u"USB Optical Mouse");
   b.PlugOther(u"", 0xABC, 0x12);
+  // As 8-bit text: Latin-1 letters stay, anything beyond becomes '?'.
+  b.PlugOther(u"Mysz \u00E9\u0141");
   // Near misses of the product string are not the driver.
   b.PlugDriver(u"zrvxxx");
   b.PlugDriver(u"ZRVXXX ");
   b.PlugDriver(u"ZRVXXXX");
   ASSERT_TRUE(b.Scanned);
-  EXPECT_EQ(b.Items(), (QStringList{"USB Optical Mouse", "Device VID=0ABC PID=0012", "zrvxxx", "ZRVXXX ",
-                                    "ZRVXXXX"}));
+  EXPECT_EQ(b.Items(), (QStringList{"USB Optical Mouse", "Device VID=0ABC PID=0012",
+                                    QStringLiteral("Mysz \u00E9?"), "zrvxxx", "ZRVXXX ", "ZRVXXXX"}));
   EXPECT_EQ(b.Status(), "Disconnected");
   EXPECT_EQ(b.StatusColour(), kNotConnectedColour);
   EXPECT_FALSE(b.Form->Connected());
