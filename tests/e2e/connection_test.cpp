@@ -3,6 +3,9 @@
 
 #include <dirent.h>
 
+#include <fstream>
+#include <string>
+
 #include "e2e_support.h"
 
 namespace zrv::test {
@@ -182,11 +185,22 @@ TEST(Connection, ADriverThatNeverAnswersStaysConnectedWithoutPolling) {
   EXPECT_EQ(driver.Codes(), std::vector<int>{10});
 }
 
+std::string ReadLine(const std::string& path) {
+  std::ifstream file(path);
+  std::string line;
+  std::getline(file, line);
+  return line;
+}
+
+// Threads that bear the program's own name: the main thread and the device readers. Threads that
+// Qt starts by itself name themselves and are not counted.
 int ThreadCount() {
+  const std::string own = ReadLine("/proc/self/comm");
   int count = 0;
   if (DIR* dir = opendir("/proc/self/task")) {
     while (const dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] != '.') ++count;
+      if (entry->d_name[0] == '.') continue;
+      if (ReadLine(std::string("/proc/self/task/") + entry->d_name + "/comm") == own) ++count;
     }
     closedir(dir);
   }
