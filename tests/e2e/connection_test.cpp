@@ -31,7 +31,6 @@ TEST(Connection, WithoutDevicesTheFirstScanShowsNoConnection) {
 
 TEST(Connection, ADriverPresentAtStartIsConnectedAndIdentified) {
   Bench b;
-  b.Form->show();
   // Plugged before the event loop first runs: the forced first scan finds it.
   auto model = std::make_shared<SimDriverModel>();
   model->Driver().Model().SetName("ABC");
