@@ -5,7 +5,8 @@
 # Downloads and builds are cached under vm/work/.
 #
 # Environment: ZRV_VM_TIMEOUT (whole run, s, default 600), ZRV_VM_BOOT_TIMEOUT (the VM, s,
-# default 240), ZRV_VM_ACCEL (default tcg), ZRV_VM_SCENARIOS (guest scenarios, default all).
+# default 240), ZRV_VM_ACCEL (default tcg), ZRV_VM_SCENARIOS (guest scenarios, default all),
+# ZRV_VM_GUEST_ENV (NAME=value words exported in the guest, e.g. QT_NO_GLIB=1).
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -158,6 +159,7 @@ printf 'root:x:0:\ntester:x:1000:\n' >"$rootfs/etc/group"
 cp "$here/guest/init.sh" "$rootfs/init"
 chmod 0755 "$rootfs/init"
 echo "${ZRV_VM_SCENARIOS:-}" >"$rootfs/etc/zrv-scenarios"
+echo "${ZRV_VM_GUEST_ENV:-}" >"$rootfs/etc/zrv-env"
 (cd "$rootfs" && find . | cpio -o -H newc --quiet | gzip -1 >"$work/initrd.gz")
 log "initramfs $(($(stat -c %s "$work/initrd.gz") / 1024 / 1024)) MiB"
 

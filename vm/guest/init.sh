@@ -6,6 +6,10 @@ export PATH=/bin:/sbin:/usr/bin
 export LD_LIBRARY_PATH=/lib/x86_64-linux-gnu:/usr/lib/x86_64-linux-gnu
 export QT_QPA_PLATFORM=offscreen
 export HOME=/tmp
+# Extra variables for the guest program, NAME=value words (ZRV_VM_GUEST_ENV on the host).
+for assignment in $(cat /etc/zrv-env 2>/dev/null); do
+  export "$assignment"
+done
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev

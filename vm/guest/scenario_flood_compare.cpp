@@ -16,7 +16,7 @@
 #include <hidapi.h>
 #include <sys/resource.h>
 
-#include <QCoreApplication>
+#include <QAbstractEventDispatcher>
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
@@ -317,6 +317,9 @@ void FloodCompare(Checks& c) {
               cpu(Side::Ours), cpu(Side::Hidapi), cpu(Side::Platform));
   std::printf("VMTEST FIGURE flood-compare platform: %.0f reports/s without the hand-off, ratio %.3f to hidapi\n",
               rate(Side::Platform), hidapi > 0 ? rate(Side::Platform) / hidapi : 0.0);
+  const QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+  std::printf("VMTEST FIGURE flood-compare event dispatcher: %s\n",
+              dispatcher != nullptr ? dispatcher->metaObject()->className() : "none");
   std::printf("VMTEST FIGURE flood-compare: ours %.0f reports/s, hidapi %.0f reports/s, ratio %.3f "
               "(medians of %d rounds, %u reports per flood, qemu TCG, one CPU)\n",
               ours, hidapi, hidapi > 0 ? ours / hidapi : 0.0, kRounds, kFloodReports);
