@@ -33,7 +33,7 @@ tests_default() { ctest --preset default; }
 build_asan() { cmake --preset asan >/dev/null && cmake --build --preset asan; }
 tests_asan() { ctest --preset asan; }
 # The threaded suites (device readers, controller, end-to-end window) under ThreadSanitizer.
-tsan_suites=(test_link test_e2e)
+tsan_suites=(test_link test_e2e test_soak)
 build_tsan() {
   cmake --preset tsan >/dev/null || return 1
   local targets=()
@@ -48,7 +48,8 @@ tests_tsan() {
     exe=$(find build/tsan/tests -type f -name "$t" -perm -u+x | head -n 1)
     [ -n "$exe" ] || continue
     echo "-- $t under ThreadSanitizer"
-    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" QT_QPA_PLATFORM=offscreen "$exe" \
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
+      QT_QPA_PLATFORM=offscreen "$exe" \
       --gtest_brief=1 || rc=1
   done
   return $rc
