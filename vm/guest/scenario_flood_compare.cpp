@@ -1,17 +1,17 @@
 // Input throughput of our whole receive path against Debian's hidapi, on the same kernel node.
 // Each measurement gets a fresh virtual driver flooding the same number of status reports with
 // running sequence numbers; one side reads them:
-//   ours:   LinuxHidPlatform + the device's reader thread + the hand-off to this (the UI) thread
-//           into a handler that decodes every report as the window does;
-//   hidapi: hid_open_path on the node and a hid_read_timeout loop on this thread, nothing more.
-// hidraw keeps at most 64 reports per open file and drops the rest, so neither side can receive
-// more than it drains: each rate is the reports that side actually received divided by the time
-// from its first to its last report. The sides alternate their order from round to round.
-// A third side, "platform", is our reader's loop on LinuxHidPlatform without the hand-off: it
-// splits the difference between the two into the platform layer and the hand-off. Each side also
-// gives the CPU time of this process per report received, which does not depend on how the one
+//   ours:     LinuxHidPlatform + the device's reader thread + the hand-off to this (the UI) thread
+//             into a handler that decodes every report as the window does;
+//   hidapi:   hid_open_path on the node and a hid_read_timeout loop on this thread, nothing more;
+//   platform: our reader's loop on LinuxHidPlatform without the hand-off, which splits the
+//             difference between the two into the platform layer and the hand-off.
+// hidraw keeps at most 64 reports per open file and drops the rest, so no side can receive more
+// than it drains: each rate is the reports that side actually received divided by the time from
+// its first to its last report. The order of the sides rotates from round to round. Each side
+// also gives this process's CPU time per report received, which does not depend on how the one
 // CPU was shared with the driver.
-// Prints figures; checks only that both sides received ordered reports and that ours decoded
+// Prints figures; checks only that every side received ordered reports and that ours decoded
 // each one. Run by name (ZRV_VM_SCENARIOS=flood-compare).
 #include <hidapi.h>
 #include <sys/resource.h>
@@ -40,7 +40,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kFloodReports = 40000;
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 constexpr std::size_t kReportBytes = 64;  // report ID included
 constexpr int kIdleMs = 1000;             // this long without a report ends a reading
 
