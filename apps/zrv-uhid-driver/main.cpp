@@ -35,7 +35,7 @@ void Log(const std::string& text) { std::fprintf(stderr, "zrv-uhid-driver: %s\n"
 // One /dev/uhid file descriptor carries one device.
 class UhidNode {
  public:
-  explicit UhidNode(DeviceSpec spec) : spec_(std::move(spec)) {}
+  explicit UhidNode(DeviceSpec wanted) : spec_(std::move(wanted)) {}
   ~UhidNode() {
     Destroy();
     if (fd_ >= 0) close(fd_);

@@ -70,22 +70,22 @@ std::vector<std::uint8_t> PointerReportDescriptor() {
   };
 }
 
-bool BuildCreate(const DeviceSpec& spec, uhid_event& event) {
+bool BuildCreate(const DeviceSpec& wanted, uhid_event& event) {
   std::memset(&event, 0, sizeof event);
   event.type = UHID_CREATE2;
   uhid_create2_req& req = event.u.create2;
   // The name must keep its terminating NUL inside the field.
-  if (spec.Name.size() >= sizeof req.name || spec.Descriptor.size() > sizeof req.rd_data) return false;
-  std::memcpy(req.name, spec.Name.data(), spec.Name.size());
+  if (wanted.Name.size() >= sizeof req.name || wanted.Descriptor.size() > sizeof req.rd_data) return false;
+  std::memcpy(req.name, wanted.Name.data(), wanted.Name.size());
   static constexpr char kPhys[] = "zrv-uhid-driver";
   std::memcpy(req.phys, kPhys, sizeof kPhys);
-  req.rd_size = static_cast<__u16>(spec.Descriptor.size());
+  req.rd_size = static_cast<__u16>(wanted.Descriptor.size());
   req.bus = BUS_USB;
-  req.vendor = spec.Vendor;
-  req.product = spec.Product;
+  req.vendor = wanted.Vendor;
+  req.product = wanted.Product;
   req.version = 0x0102;
   req.country = 0;
-  std::memcpy(req.rd_data, spec.Descriptor.data(), spec.Descriptor.size());
+  std::memcpy(req.rd_data, wanted.Descriptor.data(), wanted.Descriptor.size());
   return true;
 }
 

@@ -32,7 +32,7 @@ inline constexpr std::uint16_t kDriverProductId = 0x5678;
 inline constexpr std::uint16_t kPointerProductId = 0x0001;
 
 // Fills a UHID_CREATE2 event (bus USB). False when the name or descriptor does not fit.
-bool BuildCreate(const DeviceSpec& spec, uhid_event& event);
+bool BuildCreate(const DeviceSpec& wanted, uhid_event& event);
 void BuildDestroy(uhid_event& event);
 
 // Runs the simulated driver behind one uhid device. Every event to the kernel goes out through

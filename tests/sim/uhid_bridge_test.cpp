@@ -155,21 +155,21 @@ TEST(UhidBridge, OpenCountFollowsOpensAndClosesAndResets) {
 
 TEST(UhidCreate, NameDescriptorAndIdsGoIntoTheCreateEvent) {
   uhid_event e{};
-  DeviceSpec spec{"ZRVXXX", kVendorId, kDriverProductId, DriverReportDescriptor(true)};
-  ASSERT_TRUE(BuildCreate(spec, e));
+  DeviceSpec wanted{"ZRVXXX", kVendorId, kDriverProductId, DriverReportDescriptor(true)};
+  ASSERT_TRUE(BuildCreate(wanted, e));
   EXPECT_EQ(e.type, static_cast<std::uint32_t>(UHID_CREATE2));
   EXPECT_STREQ(reinterpret_cast<const char*>(e.u.create2.name), "ZRVXXX");
   EXPECT_EQ(e.u.create2.bus, BUS_USB);
   EXPECT_EQ(e.u.create2.vendor, kVendorId);
   EXPECT_EQ(e.u.create2.product, kDriverProductId);
-  ASSERT_EQ(e.u.create2.rd_size, spec.Descriptor.size());
-  EXPECT_EQ(std::memcmp(e.u.create2.rd_data, spec.Descriptor.data(), spec.Descriptor.size()), 0);
+  ASSERT_EQ(e.u.create2.rd_size, wanted.Descriptor.size());
+  EXPECT_EQ(std::memcmp(e.u.create2.rd_data, wanted.Descriptor.data(), wanted.Descriptor.size()), 0);
 
-  spec.Name.assign(127, 'n');
-  EXPECT_TRUE(BuildCreate(spec, e));
+  wanted.Name.assign(127, 'n');
+  EXPECT_TRUE(BuildCreate(wanted, e));
   EXPECT_EQ(e.u.create2.name[127], 0);
-  spec.Name.assign(128, 'n');
-  EXPECT_FALSE(BuildCreate(spec, e));
+  wanted.Name.assign(128, 'n');
+  EXPECT_FALSE(BuildCreate(wanted, e));
 }
 
 TEST(UhidCreate, DescriptorsDifferOnlyByTheReportId) {

@@ -84,14 +84,14 @@ const LabelSpec kLabels[] = {
 TEST(WindowLayout, EveryStaticTextHasItsTextFontAndRoom) {
   WindowOnManualTime w;
   w.Form->show();
-  for (const LabelSpec& spec : kLabels) {
-    SCOPED_TRACE(spec.Name);
-    QLabel* label = w.Label(spec.Name);
+  for (const LabelSpec& want : kLabels) {
+    SCOPED_TRACE(want.Name);
+    QLabel* label = w.Label(want.Name);
     ASSERT_NE(label, nullptr);
-    EXPECT_EQ(label->text(), QString::fromUtf8(spec.Text));
+    EXPECT_EQ(label->text(), QString::fromUtf8(want.Text));
     const QFontInfo info(label->font());
-    EXPECT_EQ(info.pixelSize(), spec.PixelSize);
-    EXPECT_EQ(info.bold(), spec.Bold);
+    EXPECT_EQ(info.pixelSize(), want.PixelSize);
+    EXPECT_EQ(info.bold(), want.Bold);
     // Auto-sized static texts must never clip their text.
     EXPECT_GE(label->width(), label->sizeHint().width());
     EXPECT_GE(label->height(), label->sizeHint().height());
