@@ -1,6 +1,11 @@
 // The VM test's guest program: runs the named scenarios (all but the internal ones when none is
-// named) against the real kernel and prints one line per scenario and one result line.
+// named) against the real kernel and prints one line per scenario and one result line. Built
+// twice: without widgets (zrv-vm-guest) and with the window's widgets (zrv-vm-window).
+#ifdef ZRV_VM_WINDOW
+#include <QApplication>
+#else
 #include <QCoreApplication>
+#endif
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -10,7 +15,11 @@
 #include "guest_support.h"
 
 int main(int argc, char** argv) {
+#ifdef ZRV_VM_WINDOW
+  QApplication app(argc, argv);
+#else
   QCoreApplication app(argc, argv);
+#endif
   std::vector<std::string> wanted(argv + 1, argv + argc);
   // "--child": the other half of a scenario, run by it; it reports through its exit status and
   // its lines are detail only.

@@ -96,6 +96,14 @@ int RunAsUser(std::uint32_t uid, const std::string& scenario) {
   return WaitExit(pid, 6000);
 }
 
+int RunProgram(std::vector<std::string> argv, int rounds) {
+  if (argv.empty()) return -1;
+  argv.front() = SiblingProgram(argv.front());
+  const pid_t pid = Spawn(argv, 0, false);
+  if (pid < 0) return -1;
+  return WaitExit(pid, rounds);
+}
+
 std::string Narrow(const std::u16string& text) {
   std::string out;
   for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');

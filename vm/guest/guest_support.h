@@ -79,6 +79,9 @@ class DriverProcess {
 
 // Runs this program again as another user with the given scenario; returns its exit status.
 int RunAsUser(std::uint32_t uid, const std::string& scenario);
+// Runs a program (argv[0] found next to this one or on PATH) as the same user and waits at most
+// `rounds` naps of 10 ms; returns its exit status (-1 when it had to be killed or did not start).
+int RunProgram(std::vector<std::string> argv, int rounds);
 
 // The path of a program next to this one.
 std::string SiblingProgram(const std::string& name);
