@@ -109,9 +109,10 @@ build="$work/build"
 log "building the guest programs"
 cmake -S "$here/guest" -B "$build" -DCMAKE_BUILD_TYPE=Release >"$work/cmake.log" 2>&1 ||
   { cat "$work/cmake.log"; exit 1; }
-cmake --build "$build" -j2 --target zrv-vm-guest zrv-uhid-driver >"$work/build.log" 2>&1 ||
+cmake --build "$build" -j2 --target zrv-vm-guest zrv-vm-window zrv-uhid-driver >"$work/build.log" 2>&1 ||
   { tail -n 60 "$work/build.log"; exit 1; }
 guest_bin="$build/zrv-vm-guest"
+window_bin="$build/zrv-vm-window"
 driver_bin="$build/apps/zrv-uhid-driver/zrv-uhid-driver"
 
 # --- initramfs ------------------------------------------------------------------------------------
@@ -120,6 +121,7 @@ rm -rf "$rootfs"
 mkdir -p "$rootfs"/{bin,sbin,usr/bin,lib/systemd,modules,proc,sys,dev,run,tmp,etc,root}
 cp /bin/busybox "$rootfs/bin/busybox"
 install -m 0755 "$guest_bin" "$rootfs/usr/bin/zrv-vm-guest"
+install -m 0755 "$window_bin" "$rootfs/usr/bin/zrv-vm-window"
 install -m 0755 "$driver_bin" "$rootfs/usr/bin/zrv-uhid-driver"
 install -m 0755 "$udevadm" "$rootfs/bin/udevadm"
 ln -s /bin/udevadm "$rootfs/lib/systemd/systemd-udevd"
@@ -133,7 +135,7 @@ for m in hid uhid hid-generic; do
   esac
 done
 # The shared libraries of every dynamically linked program, at the paths the loader asks for.
-for bin in "$guest_bin" "$driver_bin" "$udevadm"; do
+for bin in "$guest_bin" "$window_bin" "$driver_bin" "$udevadm"; do
   ldd "$bin" | awk '/=> \// {print $3} /^\t\// {print $1}' | while read -r lib; do
     mkdir -p "$rootfs$(dirname "$lib")"
     cp -L -n "$lib" "$rootfs$lib"
@@ -141,18 +143,27 @@ for bin in "$guest_bin" "$driver_bin" "$udevadm"; do
   if ldd "$bin" | grep -q 'not found'; then log "$bin: a library is missing"; ldd "$bin"; exit 1; fi
 done
 # A guest program that links Qt's GUI library runs on the offscreen platform: its plugin, the
-# plugin's libraries and a font come along (init.sh sets QT_QPA_PLATFORM=offscreen).
+# plugin's libraries, the font configuration and two fonts come along (init.sh sets
+# QT_QPA_PLATFORM=offscreen).
 qtplugins=/usr/lib/x86_64-linux-gnu/qt6/plugins
-if ldd "$guest_bin" | grep -q 'libQt6Gui'; then
+if ldd "$guest_bin" "$window_bin" | grep -q 'libQt6Gui'; then
+  [ -e "$qtplugins/platforms/libqoffscreen.so" ] || { log "Qt's offscreen platform plugin is missing"; exit 1; }
   mkdir -p "$rootfs$qtplugins/platforms"
   cp "$qtplugins/platforms/libqoffscreen.so" "$rootfs$qtplugins/platforms/"
   ldd "$qtplugins/platforms/libqoffscreen.so" | awk '/=> \// {print $3}' | while read -r lib; do
     mkdir -p "$rootfs$(dirname "$lib")"
     cp -L -n "$lib" "$rootfs$lib"
   done
-  [ -d /etc/fonts ] && cp -r /etc/fonts "$rootfs/etc/"
-  [ -d /usr/share/fonts/truetype/dejavu ] && mkdir -p "$rootfs/usr/share/fonts/truetype" &&
-    cp -r /usr/share/fonts/truetype/dejavu "$rootfs/usr/share/fonts/truetype/"
+  # Without fonts every text measures empty; the configuration's links point into
+  # /usr/share/fontconfig, so they are copied as files.
+  [ -d /etc/fonts ] && cp -rL /etc/fonts "$rootfs/etc/" 2>/dev/null || true
+  fontdir=/usr/share/fonts/truetype/dejavu
+  if [ -e "$fontdir/DejaVuSans.ttf" ]; then
+    mkdir -p "$rootfs$fontdir"
+    cp "$fontdir/DejaVuSans.ttf" "$fontdir/DejaVuSans-Bold.ttf" "$rootfs$fontdir/" 2>/dev/null || true
+  else
+    log "no DejaVu fonts on the host (fonts-dejavu-core): the window runs without fonts"
+  fi
 fi
 printf 'root:x:0:0:root:/root:/bin/sh\ntester:x:1000:1000:tester:/tmp:/bin/sh\n' >"$rootfs/etc/passwd"
 printf 'root:x:0:\ntester:x:1000:\n' >"$rootfs/etc/group"

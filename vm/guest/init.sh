@@ -16,6 +16,8 @@ mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs run /run
 mount -t tmpfs tmp /tmp
 chmod 1777 /tmp
+mkdir -m 0700 /tmp/runtime-root
+export XDG_RUNTIME_DIR=/tmp/runtime-root  # for the window program (Qt)
 
 fail() {
   echo "VMTEST RESULT: FAIL $*"
