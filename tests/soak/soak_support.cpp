@@ -160,6 +160,11 @@ std::uint64_t SoakDriver::CommandCount(CommandCode code) const {
   return driver_.CommandCount(static_cast<std::uint8_t>(code));
 }
 
+ModbusSettings SoakDriver::Settings() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return driver_.Model().Modbus;
+}
+
 void SoakDriver::ArmVanish(Vanish how, std::function<void(SimHidDevice&)> unplug) {
   const std::lock_guard<std::mutex> lock(mutex_);
   vanish_ = how;

@@ -106,6 +106,8 @@ class SoakDriver final : public ISimHidModel {
   // Faults and the model, UI thread only (writes come from the UI thread alone).
   sim::DriverFaults& Faults() { return driver_.Faults(); }
   std::uint64_t CommandCount(CommandCode code) const;
+  // The settings the firmware holds now.
+  ModbusSettings Settings() const;
 
   // The next write to this driver makes its device vanish `how`; `unplug` does the unplugging.
   void ArmVanish(Vanish how, std::function<void(SimHidDevice&)> unplug);
