@@ -78,6 +78,7 @@ void TForm1::BuildWindow() {
   for (QLabel* label : findChildren<QLabel*>()) {
     FitLabelToText(label);
   }
+  PrepareLiveStatusView();
   decimalSeparator_ = UserDecimalSeparator();
 }
 

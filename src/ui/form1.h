@@ -109,6 +109,7 @@ class TForm1 : public QWidget {
 
  private:
   void BuildWindow();
+  void PrepareLiveStatusView();
   void ShowStatus(std::string_view text, Rgb background);
   void WireLink(IHidPlatform& platform);
   void WireModbusPage();

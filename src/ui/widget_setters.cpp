@@ -9,7 +9,13 @@
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QTableWidgetItem>
+#include <QByteArray>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPixmap>
+#include <QVariant>
 #include <algorithm>
+#include <cmath>
 
 namespace zrv {
 
@@ -33,6 +39,33 @@ bool SetRoleColor(QWidget* widget, QPalette::ColorRole role, Rgb color) {
   return true;
 }
 
+// Per-character advances of a reserved label's font, for all 256 Latin-1 codes, in quarter pixels
+// rounded up. Summed over a text they bound its width without laying the text out.
+constexpr const char* kAdvancesProperty = "zrvLatin1Advances";
+constexpr int kAdvanceUnitsPerPixel = 4;
+// Kerning and rounding never add this much to a line of a few dozen characters.
+constexpr int kAdvanceSlack = 2;
+
+QByteArray Latin1Advances(const QFont& font) {
+  const QFontMetricsF metrics(font);
+  QByteArray advances(256, '\0');
+  for (int code = 0; code < 256; ++code) {
+    const double advance =
+        std::ceil(metrics.horizontalAdvance(QChar(static_cast<char16_t>(code))) * kAdvanceUnitsPerPixel);
+    advances[code] = static_cast<char>(std::clamp(advance, 0.0, 255.0));
+  }
+  return advances;
+}
+
+void AutoSizeToText(QLabel* label) {
+  // Auto-size: the width follows the text both ways, the height never drops below the layout's.
+  const QSize hint = label->sizeHint();
+  const QSize wanted(hint.width(), std::max(label->height(), hint.height()));
+  if (wanted != label->size()) {
+    label->resize(wanted);
+  }
+}
+
 }  // namespace
 
 void FitLabelToText(QLabel* label) {
@@ -49,12 +82,57 @@ bool SetLabelText(QLabel* label, std::string_view text) {
     return false;
   }
   label->setText(Latin1(text));
-  // Auto-size: the width follows the text both ways, the height never drops below the layout's.
+  AutoSizeToText(label);
+  return true;
+}
+
+void ReserveLabelWidth(QLabel* label, int width) {
   const QSize hint = label->sizeHint();
-  const QSize wanted(hint.width(), std::max(label->height(), hint.height()));
-  if (wanted != label->size()) {
-    label->resize(wanted);
+  const QSize reserved(std::max({width, label->width(), hint.width()}),
+                       std::max(label->height(), hint.height()));
+  // The colour behind the label, taken from the window's own rendering of a bare spot inside the
+  // reserved room: frames may tint their inside, so the face colour of the palette is not enough.
+  const int sampleX = std::min(label->x() + std::max(label->width(), hint.width()) + 1,
+                               label->x() + reserved.width() - 1);
+  const QPoint spot = label->parentWidget()->mapTo(label->window(), QPoint(sampleX, label->y() + reserved.height() / 2));
+  const QColor behind = label->window()->grab(QRect(spot, QSize(1, 1))).toImage().pixelColor(0, 0);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::Window, behind);
+  label->setPalette(palette);
+  // A fixed size spares every text change a geometry request to the parent.
+  label->setFixedSize(reserved);
+  label->setProperty(kAdvancesProperty, Latin1Advances(label->font()));
+  // Painting its own background the colour of what is behind it, the label looks the same and
+  // the frame behind need not be repainted with it.
+  label->setAutoFillBackground(true);
+}
+
+bool SetReservedLabelText(QLabel* label, std::string_view text) {
+  if (label->text() == Latin1(text)) {
+    return false;
   }
+  if (label->autoFillBackground()) {
+    const QByteArray advances = label->property(kAdvancesProperty).toByteArray();
+    int bound = label->width() + 1;
+    if (advances.size() == 256) {
+      int units = 0;
+      for (const char c : text) {
+        units += static_cast<unsigned char>(advances[static_cast<unsigned char>(c)]);
+      }
+      bound = (units + kAdvanceUnitsPerPixel - 1) / kAdvanceUnitsPerPixel + kAdvanceSlack;
+    }
+    if (bound <= label->width()) {
+      label->setText(Latin1(text));
+      return true;
+    }
+    // Too long for the room reserved: from now on the label is a plain self-sizing text again,
+    // drawn over whatever lies beyond its room, as any other static text.
+    label->setAutoFillBackground(false);
+    label->setMinimumSize(0, 0);
+    label->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  }
+  label->setText(Latin1(text));
+  AutoSizeToText(label);
   return true;
 }
 

@@ -33,4 +33,13 @@ bool SelectIndex(QComboBox* list, int index);
 // Grows a static text so that its whole text fits; never shrinks below the laid-out size.
 void FitLabelToText(QLabel* label);
 
+// Readies a static text whose text changes many times a second: it reserves `width` pixels (at
+// least its present width) and fills its own background with the colour of the plain face behind
+// it, so a new text repaints only the label, never the frame behind it, and asks for no new
+// geometry. Only for labels that stand on a plain face with nothing else inside the reserved width.
+void ReserveLabelWidth(QLabel* label, int width);
+// SetLabelText for a label readied by ReserveLabelWidth: a text that fits the reserved width is
+// set without measuring it; a longer one turns the label back into a plain self-sizing text.
+bool SetReservedLabelText(QLabel* label, std::string_view text);
+
 }  // namespace zrv

@@ -5,7 +5,11 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QImage>
+#include <QPixmap>
 #include <QProgressBar>
+#include <QScreen>
+#include <climits>
 #include <map>
 
 #include "ui_test_support.h"
@@ -181,6 +185,27 @@ TEST_F(LiveView, ValueTextsSizeThemselvesAndAreNotClipped) {
     // Still inside its frame.
     EXPECT_LE(label->geometry().right(), label->parentWidget()->width()) << name;
   }
+
+  // The widest texts the readings can give: longer than the room the value texts keep.
+  Status().PowerSupply = 0xFFFFFFFF;
+  Status().Temperature = 0xFFFF;
+  Status().Potentiometer = 0xFFFF;
+  Status().Ain = 0xFFFF;
+  Status().CurLim = INT32_MIN;
+  Status().CurAct = INT32_MIN;
+  w.Ticks(1);
+  ASSERT_EQ(Text("LabVal_CurLim"), Local("-2.15E06 A "));
+  for (const char* name : kValueLabels) {
+    EXPECT_GE(w.Label(name)->width(), w.Label(name)->sizeHint().width()) << name;
+  }
+  EXPECT_GE(w.Label("Lab_WorkMode")->width(), w.Label("Lab_WorkMode")->sizeHint().width());
+  // And back to short texts: still never clipped.
+  Status().CurLim = 5;
+  Status().PowerSupply = 1000;
+  w.Ticks(1);
+  for (const char* name : {"LabVal_PowerSupply", "LabVal_CurLim", "Lab_WorkMode"}) {
+    EXPECT_GE(w.Label(name)->width(), w.Label(name)->sizeHint().width()) << name;
+  }
 }
 
 TEST_F(LiveView, DriverStateFaultAndWorkModeTables) {
@@ -344,6 +369,96 @@ TEST_F(LiveView, ASteadyReadingRepaintsNothing) {
   EXPECT_GT(counter.Paints[QStringLiteral("LabVal_PowerSupply")], 0);
   EXPECT_GT(counter.Paints[QStringLiteral("Pb_PowerSupply")], 0);
   EXPECT_EQ(counter.Paints[QStringLiteral("SW1")], 0);
+}
+
+// Counts what a changed text can cost beyond the label itself: paints of the frames behind it and
+// geometry requests.
+class FrameCostCounter : public QObject {
+ public:
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      ++Paints;
+    } else if (event->type() == QEvent::LayoutRequest) {
+      ++LayoutRequests;
+    }
+    return false;
+  }
+  int Paints = 0;
+  int LayoutRequests = 0;
+};
+
+TEST_F(LiveView, ChangingTextsRepaintNeitherTheFramesBehindNorTheirGeometry) {
+  // Full-scale values of 0 hold the gauges of these rows at 0, so only texts change.
+  w.Form->State().Limits = DriverLimits{};
+  Status() = LiveStatus{2, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  w.Form->SetConnected(true);
+  w.Form->show();
+  w.Ticks(1);
+  FlushPaints();
+
+  const char* const frames[] = {"GroupBox3", "GroupBox5", "GroupBox9"};
+  std::map<QString, FrameCostCounter> counters;
+  for (const char* name : frames) {
+    w.Find<QWidget>(name)->installEventFilter(&counters[QString::fromLatin1(name)]);
+  }
+  PaintCounter labelPaints;
+  std::map<QString, QRect> geometry;
+  for (const char* name : {"LabVal_PowerSupply", "LabVal_Temperature", "LabVal_CurLim", "LabVal_CurAct",
+                           "Lab_WorkMode"}) {
+    w.Label(name)->installEventFilter(&labelPaints);
+    geometry[QString::fromLatin1(name)] = w.Label(name)->geometry();
+  }
+
+  for (int tick = 1; tick <= 30; ++tick) {
+    // Texts of every length from one to several digits, both signs.
+    Status().PowerSupply = static_cast<std::uint32_t>(tick * tick * 1100);
+    Status().Temperature = static_cast<std::uint16_t>(tick * 7);
+    Status().CurLim = (tick % 2 == 0 ? 1 : -1) * tick * 333;
+    Status().CurAct = tick * 37;
+    w.Ticks(1);
+    FlushPaints();
+  }
+
+  for (const char* name : frames) {
+    EXPECT_EQ(counters[QString::fromLatin1(name)].Paints, 0) << name;
+    EXPECT_EQ(counters[QString::fromLatin1(name)].LayoutRequests, 0) << name;
+  }
+  for (const auto& [name, rect] : geometry) {
+    EXPECT_EQ(w.Label(name.toLatin1().constData())->geometry(), rect) << name.toStdString();
+    // The counters do see the repaints of the labels themselves.
+    EXPECT_GE(labelPaints.Paints[name], 20) << name.toStdString();
+  }
+}
+
+// The value texts and the work-mode text paint their own background; it must be exactly what
+// shows through a transparent label, and a repaint of the label alone must leave the window as a
+// full rendering draws it.
+TEST_F(LiveView, LabelsThatPaintTheirBackgroundLookLikeTransparentOnes) {
+  Status() = LiveStatus{2, 0, 1, 0x05, 0x08, 0x21, 1650, 2500, 40, 3000, 6000, 24000, 400, 800};
+  w.Form->SetConnected(true);
+  w.Form->show();
+  w.Ticks(1);
+  // Shorter texts after longer ones: the label must wipe what it showed before.
+  Status().PowerSupply = 7000;
+  Status().CurLim = 500;
+  Status().Potentiometer = 16;
+  w.Ticks(1);
+  FlushPaints();
+
+  const QImage painted = w.Form->screen()->grabWindow(w.Form->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+  const QImage rendered = w.Form->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  std::vector<QLabel*> filled;
+  for (QLabel* label : w.Form->findChildren<QLabel*>()) {
+    if (label->autoFillBackground()) {
+      filled.push_back(label);
+      label->setAutoFillBackground(false);
+    }
+  }
+  ASSERT_EQ(filled.size(), std::size(kValueLabels) + 1);
+  const QImage transparent = w.Form->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  EXPECT_TRUE(rendered == transparent);
+  ASSERT_EQ(painted.size(), rendered.size());
+  EXPECT_TRUE(painted == rendered);
 }
 
 }  // namespace
