@@ -62,6 +62,8 @@ void TForm1::PrepareLiveStatusView() {
   // of a window not yet shown can miss the tint of nested frames, so one goes before.
   static_cast<void>(grab());
   for (std::size_t i = 0; i < kValueRowCount; ++i) {
+    // The gauges stay see-through: their rounded corners blend with what is behind them, which a
+    // fill of one colour does not reproduce to the last bit.
     ReserveLabelWidth(values[i], gauges[i]->x() - values[i]->x());
   }
   QLabel* workMode = ui_->Lab_WorkMode;

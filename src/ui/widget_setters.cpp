@@ -90,21 +90,13 @@ void ReserveLabelWidth(QLabel* label, int width) {
   const QSize hint = label->sizeHint();
   const QSize reserved(std::max({width, label->width(), hint.width()}),
                        std::max(label->height(), hint.height()));
-  // The colour behind the label, taken from the window's own rendering of a bare spot inside the
-  // reserved room: frames may tint their inside, so the face colour of the palette is not enough.
+  // A bare spot inside the reserved room, right of the present text.
   const int sampleX = std::min(label->x() + std::max(label->width(), hint.width()) + 1,
                                label->x() + reserved.width() - 1);
-  const QPoint spot = label->parentWidget()->mapTo(label->window(), QPoint(sampleX, label->y() + reserved.height() / 2));
-  const QColor behind = label->window()->grab(QRect(spot, QSize(1, 1))).toImage().pixelColor(0, 0);
-  QPalette palette = label->palette();
-  palette.setColor(QPalette::Window, behind);
-  label->setPalette(palette);
+  PaintOwnBackground(label, QPoint(sampleX, label->y() + reserved.height() / 2));
   // A fixed size spares every text change a geometry request to the parent.
   label->setFixedSize(reserved);
   label->setProperty(kAdvancesProperty, Latin1Advances(label->font()));
-  // Painting its own background the colour of what is behind it, the label looks the same and
-  // the frame behind need not be repainted with it.
-  label->setAutoFillBackground(true);
 }
 
 bool SetReservedLabelText(QLabel* label, std::string_view text) {
@@ -158,8 +150,27 @@ bool SetGauge(QProgressBar* gauge, int position) {
   if (gauge->value() == clamped) {
     return false;
   }
+  // The bar repaints itself at once on a new value, each one flushed to the screen on its own;
+  // with updates held off for the call it joins the window's single repaint instead.
+  const bool held = gauge->updatesEnabled();
+  if (held) {
+    gauge->setUpdatesEnabled(false);
+  }
   gauge->setValue(clamped);
+  if (held) {
+    gauge->setUpdatesEnabled(true);
+  }
   return true;
+}
+
+void PaintOwnBackground(QWidget* widget, QPoint bareSpot) {
+  QWidget* window = widget->window();
+  const QPoint spot = widget->parentWidget()->mapTo(window, bareSpot);
+  const QColor behind = window->grab(QRect(spot, QSize(1, 1))).toImage().pixelColor(0, 0);
+  QPalette palette = widget->palette();
+  palette.setColor(widget->backgroundRole(), behind);
+  widget->setPalette(palette);
+  widget->setAutoFillBackground(true);
 }
 
 void SetIndicator(QLineEdit* edit, std::string_view onText, bool flag, std::string_view offText) {

@@ -2,6 +2,7 @@
 // and repaints nothing, so a steady reading causes no flicker.
 #pragma once
 
+#include <QPoint>
 #include <string_view>
 
 #include "protocol/live_view_model.h"
@@ -32,6 +33,12 @@ bool SelectIndex(QComboBox* list, int index);
 
 // Grows a static text so that its whole text fits; never shrinks below the laid-out size.
 void FitLabelToText(QLabel* label);
+
+// Makes `widget` paint its whole rectangle, first filling it with the colour the window shows at
+// `bareSpot` (in the parent's coordinates, a spot with nothing on it but the plain face the widget
+// stands on): the pixels stay as they were, and a repaint of the widget no longer repaints its
+// parent beneath it. Frames may tint their inside, so the palette's face colour is not enough.
+void PaintOwnBackground(QWidget* widget, QPoint bareSpot);
 
 // Readies a static text whose text changes many times a second: it reserves `width` pixels (at
 // least its present width) and fills its own background with the colour of the plain face behind
