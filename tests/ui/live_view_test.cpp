@@ -430,28 +430,6 @@ TEST_F(LiveView, ChangingTextsRepaintNeitherTheFramesBehindNorTheirGeometry) {
   }
 }
 
-TEST_F(LiveView, MovedGaugesJoinOneRepaintOfTheWindow) {
-  Status() = LiveStatus{2, 0, 1, 0, 0, 0, 1000, 1000, 10, 1000, 1000, 10000, 100, 100};
-  w.Form->SetConnected(true);
-  w.Form->show();
-  w.Ticks(1);
-  FlushPaints();
-
-  PaintCounter paints;
-  for (const char* name : kGauges) w.Find<QWidget>(name)->installEventFilter(&paints);
-  w.Find<QWidget>("GroupBox5")->installEventFilter(&paints);
-  // Every gauge moves.
-  Status() = LiveStatus{2, 0, 1, 0, 0, 0, 2000, 2000, 20, 2000, 2000, 20000, 200, 200};
-  w.Ticks(1);
-  for (const char* name : kGauges) ASSERT_EQ(Gauge(name) > 0, true) << name;
-  // Nothing is painted while the tick runs, each on its own ...
-  EXPECT_EQ(paints.Total(), 0);
-  FlushPaints();
-  // ... but all together afterwards, the frame behind them once.
-  for (const char* name : kGauges) EXPECT_EQ(paints.Paints[QString::fromLatin1(name)], 1) << name;
-  EXPECT_EQ(paints.Paints[QStringLiteral("GroupBox5")], 1);
-}
-
 // The value texts and the work-mode text paint their own background; it must be exactly what
 // shows through a transparent label, and a repaint of the label alone must leave the window as a
 // full rendering draws it.
