@@ -1,6 +1,7 @@
 #include "link/platform/sim/sim_hid_platform.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QObject>
 #include <algorithm>
 #include <chrono>
@@ -32,7 +33,6 @@ struct Core {
   int notificationsDelivered = 0;
   std::function<void()> onChange;
   std::unique_ptr<QObject> context;  // lives on the thread that registered onChange
-  std::uint64_t generation = 0;
 
   Handle* Find(HidHandle id) const {
     const auto it = handles.find(id);
@@ -47,6 +47,39 @@ struct Core {
   static void DropPending(std::vector<Handle*>& pending, Handle* handle) {
     pending.erase(std::remove(pending.begin(), pending.end(), handle), pending.end());
   }
+};
+
+// Receives change notices on the thread that registered the callback. A notice is a plain event,
+// made and queued inside Qt, so the posting thread hands nothing of its own across: the callback
+// is read under the core mutex here. (A queued functor would carry its captures across threads
+// behind Qt's internal locking, which a thread checker does not see.)
+class ChangeReceiver final : public QObject {
+ public:
+  static constexpr QEvent::Type kChangeEvent = static_cast<QEvent::Type>(QEvent::User + 0x51);
+
+  explicit ChangeReceiver(std::weak_ptr<Core> core) : core_(std::move(core)) {}
+
+  bool event(QEvent* e) override {
+    const std::shared_ptr<Core> core = core_.lock();
+    bool change = false;
+    std::function<void()> callback;
+    if (core) {
+      // The event is looked at under the core mutex, which its poster held while making it.
+      const std::lock_guard<std::mutex> lock(core->mutex);
+      change = e->type() == kChangeEvent;
+      // A notice posted before the callback was replaced or cleared is dropped.
+      if (change && core->context.get() == this && core->onChange) {
+        callback = core->onChange;
+        ++core->notificationsDelivered;
+      }
+    }
+    if (!change) return QObject::event(e);
+    if (callback) callback();
+    return true;
+  }
+
+ private:
+  std::weak_ptr<Core> core_;
 };
 
 }  // namespace sim_detail
@@ -181,7 +214,6 @@ SimHidPlatform::~SimHidPlatform() {
     for (auto& device : core_->present) device->plugged_ = false;
     core_->present.clear();
     core_->onChange = nullptr;
-    ++core_->generation;
     context = std::move(core_->context);
   }
 }
@@ -216,23 +248,7 @@ void SimHidPlatform::AnnounceChange() {
 
 void SimHidPlatform::PostChange() {
   if (!core_->context || !core_->onChange) return;
-  const std::weak_ptr<Core> weak = core_;
-  const std::uint64_t generation = core_->generation;
-  QMetaObject::invokeMethod(
-      core_->context.get(),
-      [weak, generation] {
-        const std::shared_ptr<Core> core = weak.lock();
-        if (!core) return;
-        std::function<void()> callback;
-        {
-          const std::lock_guard<std::mutex> lock(core->mutex);
-          if (generation != core->generation || !core->onChange) return;
-          callback = core->onChange;
-          ++core->notificationsDelivered;
-        }
-        callback();
-      },
-      Qt::QueuedConnection);
+  QCoreApplication::postEvent(core_->context.get(), new QEvent(sim_detail::ChangeReceiver::kChangeEvent));
 }
 
 void SimHidPlatform::SetHidServicesPresent(bool present) {
@@ -469,10 +485,9 @@ void SimHidPlatform::CancelRead(HidHandle id) {
 void SimHidPlatform::SetChangeNotification(std::function<void()> onChange) {
   std::unique_ptr<QObject> old;
   const std::lock_guard<std::mutex> lock(core_->mutex);
-  ++core_->generation;
   core_->onChange = std::move(onChange);
   old = std::move(core_->context);
-  if (core_->onChange) core_->context = std::make_unique<QObject>();
+  if (core_->onChange) core_->context = std::make_unique<sim_detail::ChangeReceiver>(core_);
 }
 
 }  // namespace zrv
