@@ -171,11 +171,6 @@ void SoakDriver::ArmVanish(Vanish how, std::function<void(SimHidDevice&)> unplug
   unplug_ = std::move(unplug);
 }
 
-Vanish SoakDriver::Armed() const {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  return vanish_;
-}
-
 void SoakDriver::Emit(const std::uint8_t* report, std::size_t length) {
   // Replies leave in the order they were built, so the oldest entry is this one's.
   SentReply entry;
@@ -185,7 +180,6 @@ void SoakDriver::Emit(const std::uint8_t* report, std::size_t length) {
   }
   entry.Length = std::min(length, entry.Bytes.size());
   std::memcpy(entry.Bytes.data(), report, entry.Length);
-  ++repliesSent_;
   sent_.push_back(entry);
   if (sent_.size() > kSentKept) sent_.pop_front();
   if (device_ != nullptr) device_->InjectInputReport(report, length);
@@ -202,11 +196,6 @@ bool SoakDriver::Trace(std::uint8_t reportId, const std::uint8_t* data, std::siz
     return true;
   }
   return false;
-}
-
-std::uint64_t SoakDriver::RepliesSent() const {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  return repliesSent_;
 }
 
 }  // namespace zrv::soak

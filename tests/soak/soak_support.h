@@ -111,7 +111,6 @@ class SoakDriver final : public ISimHidModel {
 
   // The next write to this driver makes its device vanish `how`; `unplug` does the unplugging.
   void ArmVanish(Vanish how, std::function<void(SimHidDevice&)> unplug);
-  Vanish Armed() const;
 
   // Which save a settings write belongs to: set around the confirmed save.
   void SetSaveNumber(std::uint64_t number) { saveNumber_ = number; }
@@ -121,7 +120,6 @@ class SoakDriver final : public ISimHidModel {
   // an unplug, a reader that stopped), which is allowed; one that is not found at all was made up
   // or changed on the way. On success `out` is the reply found.
   bool Trace(std::uint8_t reportId, const std::uint8_t* data, std::size_t size, SentReply& out);
-  std::uint64_t RepliesSent() const;
 
  private:
   void Emit(const std::uint8_t* report, std::size_t length);  // mutex_ held
@@ -134,7 +132,6 @@ class SoakDriver final : public ISimHidModel {
   // order.
   std::deque<SentReply> building_;
   std::deque<SentReply> sent_;  // sent and not yet traced
-  std::uint64_t repliesSent_ = 0;
   std::uint64_t saveNumber_ = 0;
   Vanish vanish_ = Vanish::None;
   std::function<void(SimHidDevice&)> unplug_;
