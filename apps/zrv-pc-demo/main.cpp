@@ -15,7 +15,9 @@
 namespace {
 
 constexpr int kDriverPlugDelayMs = 1000;
-constexpr int kDriverClockMs = 20;
+// The readings move with the elapsed time whatever the period; one step per period of the live
+// view is all the window can show, and each step wakes the window's thread.
+constexpr int kDriverClockMs = 40;
 
 zrv::SimHidDeviceConfig MouseConfig() {
   zrv::SimHidDeviceConfig config;
