@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <utility>
 
 namespace zrv::soak {
@@ -15,11 +17,24 @@ constexpr std::size_t kSentKept = 1024;
 constexpr std::uint8_t kWriteSettings = static_cast<std::uint8_t>(CommandCode::WriteModbusSettings);
 }  // namespace
 
+namespace {
+std::string ReadLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+}  // namespace
+
 int ThreadCount() {
+  // Qt names the threads it starts for itself (its pool's come and go on their own schedule);
+  // threads started without a name, the readers among them, keep the program's.
+  const std::string ours = ReadLine("/proc/self/comm");
   int count = 0;
   if (DIR* dir = opendir("/proc/self/task")) {
     while (const dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] != '.') ++count;
+      if (entry->d_name[0] == '.') continue;
+      if (ReadLine(std::string("/proc/self/task/") + entry->d_name + "/comm") == ours) ++count;
     }
     closedir(dir);
   }

@@ -22,7 +22,7 @@
 
 namespace zrv::soak {
 
-// Threads of this process, the reader threads among them.
+// Threads of this process that Qt did not start, the reader threads among them.
 int ThreadCount();
 
 // Answers every question with `Answer`. While a box is "open" it runs `WhileOpen`, as the real
