@@ -593,6 +593,7 @@ class Soak {
 
   void ClickRead() {
     ++reads_;
+    CurrentIsListed();
     form_->findChild<QPushButton*>(QStringLiteral("Btn_ReadSettings"))->click();
     CheckRecord();
   }
@@ -621,7 +622,7 @@ class Soak {
       }
     };
     // Sometimes the driver vanishes in the middle of this very save.
-    if (Chance(20)) {
+    if (Chance(20) && CurrentIsListed()) {
       if (Slot* slot = SlotOf(form_->CurrentDevice())) ArmVanish(*slot);
     }
     form_->findChild<QPushButton*>(QStringLiteral("Btn_SaveParams"))->click();
@@ -637,6 +638,17 @@ class Soak {
     boxes_.WhileOpen = nullptr;
     boxes_.BeforeAnswer = nullptr;
     CheckRecord();
+  }
+
+  // The device sends go to is none or one of the listed ones, at every moment.
+  bool CurrentIsListed() {
+    const THidDevice* current = form_->CurrentDevice();
+    if (current == nullptr) return false;
+    for (const auto& device : form_->ListedDevices()) {
+      if (device.get() == current) return true;
+    }
+    if (++strayCurrent_ <= 5) ADD_FAILURE() << "CurrentDevice is not one of the listed device objects";
+    return false;
   }
 
   Slot* RandomDriver() {
@@ -728,7 +740,7 @@ class Soak {
 
   int plugs_ = 0, unplugs_ = 0, deviceChanges_ = 0, saves_ = 0, cancels_ = 0, reads_ = 0;
   int replies_ = 0, acks_ = 0, acksChecked_ = 0, untraced_ = 0, recordMismatches_ = 0;
-  int checkpoints_ = 0, vanished_ = 0;
+  int checkpoints_ = 0, vanished_ = 0, strayCurrent_ = 0;
 };
 
 TEST(Soak, PlugCyclesUnderFaultsLeaveTheWindowTrue) {
