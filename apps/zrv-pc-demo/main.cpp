@@ -2,7 +2,6 @@
 // lively motor driver is plugged in one second later. Nothing else differs from the real program.
 #include <QElapsedTimer>
 #include <QTimer>
-#include <QtGlobal>
 #include <memory>
 
 #include "link/platform/sim/sim_hid_platform.h"
@@ -76,26 +75,4 @@ void RunDemo(zrv::QtMessageBoxes& boxes) {
 
 }  // namespace
 
-int main(int /*argc*/, char** /*argv*/) {
-  static char programName[] = "zrv-pc-demo";
-  static char* qtArgv[] = {programName, nullptr};
-  int qtArgc = 1;
-  if (!qEnvironmentVariableIsSet("QT_FONT_DPI")) {
-    qputenv("QT_FONT_DPI", "96");
-  }
-  zrv::QtMessageBoxes boxes;
-  std::unique_ptr<zrv::TApplication> app;
-  try {
-    app = std::make_unique<zrv::TApplication>(qtArgc, qtArgv, boxes);
-    RunDemo(boxes);
-  } catch (...) {
-    if (app) {
-      try {
-        zrv::ShowCurrentException(boxes);
-      } catch (...) {
-        // Nothing is left to report to.
-      }
-    }
-  }
-  return 0;
-}
+int main(int /*argc*/, char** /*argv*/) { return zrv::RunProgram("zrv-pc-demo", RunDemo); }

@@ -1,7 +1,4 @@
 // The program entry: the application, the one window, the event loop; exit code 0 in every case.
-#include <QtGlobal>
-#include <memory>
-
 #include "link/platform/linux/linux_hid_platform.h"
 #include "link/ttimer.h"
 #include "ui/application.h"
@@ -22,30 +19,4 @@ void RunWindow(zrv::QtMessageBoxes& boxes) {
 
 }  // namespace
 
-int main(int /*argc*/, char** /*argv*/) {
-  // The command line is ignored, Qt's own options included.
-  static char programName[] = "zrv-pc";
-  static char* qtArgv[] = {programName, nullptr};
-  int qtArgc = 1;
-
-  // The layout is in pixels at 96 DPI; text is sized to match unless the user chose otherwise.
-  if (!qEnvironmentVariableIsSet("QT_FONT_DPI")) {
-    qputenv("QT_FONT_DPI", "96");
-  }
-
-  zrv::QtMessageBoxes boxes;
-  std::unique_ptr<zrv::TApplication> app;
-  try {
-    app = std::make_unique<zrv::TApplication>(qtArgc, qtArgv, boxes);
-    RunWindow(boxes);
-  } catch (...) {
-    if (app) {
-      try {
-        zrv::ShowCurrentException(boxes);
-      } catch (...) {
-        // Nothing is left to report to.
-      }
-    }
-  }
-  return 0;
-}
+int main(int /*argc*/, char** /*argv*/) { return zrv::RunProgram("zrv-pc", RunWindow); }

@@ -1,5 +1,8 @@
 #include "ui/application.h"
 
+#include <QtGlobal>
+#include <memory>
+
 #include <exception>
 
 namespace zrv {
@@ -41,6 +44,34 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     }
   }
   return false;
+}
+
+int RunProgram(const char* programName, const std::function<void(QtMessageBoxes&)>& runWindow) {
+  // Qt keeps the argument vector for the life of the application.
+  static std::string name;
+  name = programName;
+  static char* qtArgv[] = {name.data(), nullptr};
+  static int qtArgc = 1;
+
+  if (!qEnvironmentVariableIsSet("QT_FONT_DPI")) {
+    qputenv("QT_FONT_DPI", "96");
+  }
+
+  QtMessageBoxes boxes;
+  std::unique_ptr<TApplication> app;
+  try {
+    app = std::make_unique<TApplication>(qtArgc, qtArgv, boxes);
+    runWindow(boxes);
+  } catch (...) {
+    if (app) {
+      try {
+        ShowCurrentException(boxes);
+      } catch (...) {
+        // Nothing is left to report to.
+      }
+    }
+  }
+  return 0;
 }
 
 }  // namespace zrv

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,12 @@ std::string ErrorBoxText(std::string_view message);
 
 // Shows the error box for the exception being handled; call only inside a catch block.
 void ShowCurrentException(IMessageBoxes& boxes);
+
+// The program entry shared by the tool and its demo: ignores the command line (Qt's own options
+// included), sizes text for the 96 DPI layout unless the user chose otherwise, makes the
+// application, runs `runWindow` (which builds the window and runs the event loop), shows whatever
+// escapes in the error box, and returns 0 in every case.
+int RunProgram(const char* programName, const std::function<void(QtMessageBoxes&)>& runWindow);
 
 class TApplication : public QApplication {
   Q_OBJECT
