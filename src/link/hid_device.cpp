@@ -231,6 +231,7 @@ void THidDeviceReadThread::Run() {
 }
 
 void THidDeviceReadThread::HandOff(Pending kind) {
+  handOffs_.fetch_add(1, std::memory_order_relaxed);
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     pending_ = kind;
@@ -285,10 +286,30 @@ void THidDeviceReadThread::Serve() {
     if (handler) {
       const std::uint32_t bytes = bytesRead_.load();
       handler(device, reportBuffer_[0], reportBuffer_.data() + 1, static_cast<std::uint16_t>(bytes - 1));
+      TakeQueuedReports();
     }
   } else {
     const THidDataErrorEvent handler = device->onDataError_;
     if (handler) handler(device, lastError_.load());
+  }
+}
+
+void THidDeviceReadThread::TakeQueuedReports() {
+  IHidPlatform& platform = device_.platform_;
+  for (int taken = 0; taken < kMaxQueuedReportsPerWake; ++taken) {
+    // A stop may come from a handler; the device stops its reader before it goes, so without a
+    // stop request the device is still there.
+    if (stopRequested_.load()) return;
+    const THidDataEvent handler = device_.onData_;
+    const HidHandle handle = device_.ReadHandle();
+    if (!handler || handle == kInvalidHidHandle) return;
+    std::fill(reportBuffer_.begin(), reportBuffer_.end(), std::uint8_t{0});
+    std::uint32_t bytes = 0;
+    if (!platform.ReadQueued(handle, reportBuffer_.data(), reportBuffer_.size(), bytes)) return;
+    bytes = std::min<std::uint32_t>(bytes, static_cast<std::uint32_t>(reportBuffer_.size()));
+    if (bytes == 0) return;
+    bytesRead_.store(bytes);
+    handler(&device_, reportBuffer_[0], reportBuffer_.data() + 1, static_cast<std::uint16_t>(bytes - 1));
   }
 }
 

@@ -149,7 +149,8 @@ class THidDevice {
 
 // The reader of one device: one thread, one report buffer sized to the device's input report
 // length, cleared and reused for every read. Each report is handed to the UI thread, and the
-// thread waits until the handler there has returned. Made and stopped on the UI thread only.
+// thread waits until the handler there has returned; reports queued behind it meanwhile are
+// delivered in the same wake-up. Made and stopped on the UI thread only.
 class THidDeviceReadThread : public std::enable_shared_from_this<THidDeviceReadThread> {
  public:
   // Sizes the buffer; the thread is not started yet.
@@ -167,9 +168,13 @@ class THidDeviceReadThread : public std::enable_shared_from_this<THidDeviceReadT
   std::size_t ReportBufferSize() const { return reportBuffer_.size(); }
   std::uint32_t BytesRead() const { return bytesRead_.load(); }
   std::uint32_t LastError() const { return lastError_.load(); }
+  // Wake-ups of the UI thread so far (reports and failed read starts handed over).
+  std::uint64_t HandOffs() const { return handOffs_.load(std::memory_order_relaxed); }
 
  private:
   enum class Pending { None, Data, Error };
+  // hidraw's own queue length: one wake-up can take a full queue.
+  static constexpr int kMaxQueuedReportsPerWake = 64;
 
   void Run();
   void HandOff(Pending kind);
@@ -177,12 +182,17 @@ class THidDeviceReadThread : public std::enable_shared_from_this<THidDeviceReadT
   void PauseOneSlice();
   // UI thread: runs the pending hand-off, if any.
   void Serve();
+  // UI thread, inside a data hand-off: delivers the reports already queued behind it, while the
+  // reader still waits, so a burst costs one wake-up of the UI thread instead of one per report.
+  // Bounded, so that a device that never pauses cannot hold the event loop.
+  void TakeQueuedReports();
   void OnWakeup();
 
   THidDevice& device_;
   std::vector<std::uint8_t> reportBuffer_;
   std::atomic<std::uint32_t> bytesRead_{0};
   std::atomic<std::uint32_t> lastError_{0};
+  std::atomic<std::uint64_t> handOffs_{0};
 
   std::thread thread_;
   std::atomic<bool> stopRequested_{false};

@@ -78,6 +78,10 @@ class WriteTap : public IHidPlatform {
     return inner_.GetReadResult(handle, bytesRead);
   }
   void CancelRead(HidHandle handle) override { inner_.CancelRead(handle); }
+  bool ReadQueued(HidHandle handle, std::uint8_t* buffer, std::size_t length,
+                  std::uint32_t& bytesRead) override {
+    return inner_.ReadQueued(handle, buffer, length, bytesRead);
+  }
   void SetChangeNotification(std::function<void()> onChange) override {
     inner_.SetChangeNotification(std::move(onChange));
   }

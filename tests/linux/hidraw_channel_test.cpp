@@ -133,6 +133,48 @@ TEST(HidrawChannel, GoneDeviceFailsTheReadOnceThenWaitsQuietly) {
   EXPECT_EQ(WaitOnOtherThread(ch, [&] { ch.CancelRead(); }), HidWaitResult::Completed);
 }
 
+TEST(HidrawChannel, QueuedReportsAreTakenWithoutWaitingAndNeverDuringARead) {
+  Pair numberedPair, plainPair;
+  // One descriptor blocking (a reader sharing a write handle's file), one opened non-blocking.
+  ASSERT_EQ(::fcntl(plainPair.ours, F_SETFL, ::fcntl(plainPair.ours, F_GETFL) | O_NONBLOCK), 0);
+  HidrawChannel numbered(numberedPair.ours, true);
+  HidrawChannel plain(plainPair.ours, false);
+  std::array<std::uint8_t, 8> buf;
+  std::uint32_t n = 7, error = 0;
+  EXPECT_FALSE(numbered.ReadQueued(buf.data(), buf.size(), n));  // empty: no wait, no block
+  EXPECT_EQ(n, 0u);
+  numberedPair.Send({1, 2});
+  numberedPair.Send({3, 4, 5});
+  ASSERT_TRUE(numbered.ReadQueued(buf.data(), buf.size(), n));
+  EXPECT_EQ(Bytes(buf.begin(), buf.begin() + n), (Bytes{1, 2}));
+  ASSERT_TRUE(numbered.ReadQueued(buf.data(), buf.size(), n));
+  EXPECT_EQ(Bytes(buf.begin(), buf.begin() + n), (Bytes{3, 4, 5}));
+  EXPECT_FALSE(numbered.ReadQueued(buf.data(), buf.size(), n));
+
+  // While a read is outstanding its buffer owns the next report.
+  std::array<std::uint8_t, 8> pending{};
+  ASSERT_TRUE(numbered.StartRead(pending.data(), pending.size(), error));
+  numberedPair.Send({6});
+  EXPECT_FALSE(numbered.ReadQueued(buf.data(), buf.size(), n));
+  ASSERT_EQ(numbered.WaitRead(kLongSlice), HidWaitResult::Completed);
+  ASSERT_TRUE(numbered.GetReadResult(n));
+  EXPECT_EQ(Bytes(pending.begin(), pending.begin() + n), (Bytes{6}));
+
+  EXPECT_FALSE(plain.ReadQueued(buf.data(), buf.size(), n));
+  plainPair.Send({9, 8});
+  ASSERT_TRUE(plain.ReadQueued(buf.data(), buf.size(), n));
+  EXPECT_EQ(Bytes(buf.begin(), buf.begin() + n), (Bytes{0, 9, 8}));
+  EXPECT_FALSE(plain.IsGone());
+
+  ::close(plainPair.peer);  // unplugged: end of file
+  plainPair.peer = -1;
+  EXPECT_FALSE(plain.ReadQueued(buf.data(), buf.size(), n));
+  EXPECT_TRUE(plain.IsGone());
+  numbered.Shutdown();
+  numberedPair.Send({7});
+  EXPECT_FALSE(numbered.ReadQueued(buf.data(), buf.size(), n));
+}
+
 TEST(HidrawChannel, WriteSendsTheWholeBufferIdByteIncluded) {
   Pair p;
   HidrawChannel numbered(::dup(p.ours), true);

@@ -93,6 +93,11 @@ class IHidPlatform {
   virtual HidWaitResult WaitRead(HidHandle handle, int sliceMs) = 0;
   virtual bool GetReadResult(HidHandle handle, std::uint32_t& bytesRead) = 0;
   virtual void CancelRead(HidHandle handle) = 0;
+  // Takes one report that is already waiting on a read handle, without waiting: true with
+  // `bytesRead` > 0 when there was one. Only while no read is outstanding on the handle; used by
+  // the thread serving a hand-off (the reader is blocked meanwhile) to take a burst in one go.
+  virtual bool ReadQueued(HidHandle handle, std::uint8_t* buffer, std::size_t length,
+                          std::uint32_t& bytesRead) = 0;
 
   // Called on the UI thread after any change of the set of devices (possibly more often).
   // Registering starts the watch; an empty callback stops it.

@@ -33,6 +33,9 @@ class HidrawChannel {
   // After either returns, the buffer of the read is no longer written.
   void CancelRead();
   void Shutdown();
+  // One report already in the descriptor's queue, without waiting; false when none is there, a
+  // read is outstanding, or the channel is shut down or gone.
+  bool ReadQueued(std::uint8_t* buffer, std::size_t length, std::uint32_t& bytesRead);
 
   bool Write(const std::uint8_t* buffer, std::size_t length, std::uint32_t& written);
 
@@ -45,11 +48,16 @@ class HidrawChannel {
   void FinishLocked(bool ok, std::uint32_t bytes);
   void Wake();
   void DrainWake();
+  enum class ReadOutcome { Report, Empty, Gone };
+  // One read of the descriptor, with the 0 put in front for devices without numbered reports.
+  // Marks the channel gone on EIO/ENODEV/end of file. The caller holds mutex_.
+  ReadOutcome ReadOnceLocked(std::uint8_t* buffer, std::size_t length, std::uint32_t& bytes);
   // Reads one report into the pending buffer; the caller holds mutex_.
   void ReadReportLocked();
 
   const int fd_;
   const bool numberedReports_;
+  bool nonBlocking_ = false;  // the descriptor's file was opened O_NONBLOCK
   int wakeFd_ = -1;
 
   mutable std::mutex mutex_;  // guards everything below; never held across poll()
@@ -60,6 +68,8 @@ class HidrawChannel {
   std::uint32_t resultBytes_ = 0;
   bool shutdown_ = false;
   bool gone_ = false;
+  bool wakePending_ = false;  // the eventfd may be non-zero: drain before the next wait
+  bool polling_ = false;      // a WaitRead is inside poll(): a cancel must wake it
 };
 
 }  // namespace zrv

@@ -298,6 +298,14 @@ void LinuxHidPlatform::CancelRead(HidHandle handle) {
   if (h && h->Channel) h->Channel->CancelRead();
 }
 
+bool LinuxHidPlatform::ReadQueued(HidHandle handle, std::uint8_t* buffer, std::size_t length,
+                                  std::uint32_t& bytesRead) {
+  bytesRead = 0;
+  const auto h = Find(handle);
+  if (!h || !h->Channel || h->Mode != HidOpenMode::Read) return false;
+  return h->Channel->ReadQueued(buffer, length, bytesRead);
+}
+
 void LinuxHidPlatform::DrainMonitor() {
   for (int i = 0; i < kMaxEventsPerDrain; ++i) {
     udev_device* dev = udev_monitor_receive_device(monitor_);

@@ -73,6 +73,8 @@ class LinuxHidPlatform : public IHidPlatform {
   HidWaitResult WaitRead(HidHandle handle, int sliceMs) override;
   bool GetReadResult(HidHandle handle, std::uint32_t& bytesRead) override;
   void CancelRead(HidHandle handle) override;
+  bool ReadQueued(HidHandle handle, std::uint8_t* buffer, std::size_t length,
+                  std::uint32_t& bytesRead) override;
 
   void SetChangeNotification(std::function<void()> onChange) override;
 

@@ -482,6 +482,23 @@ void SimHidPlatform::CancelRead(HidHandle id) {
   handle->done.notify_all();  // a waiter sees the read over
 }
 
+bool SimHidPlatform::ReadQueued(HidHandle id, std::uint8_t* buffer, std::size_t length,
+                                std::uint32_t& bytesRead) {
+  const std::lock_guard<std::mutex> lock(core_->mutex);
+  bytesRead = 0;
+  const Handle* handle = core_->Find(id);
+  if (handle == nullptr || handle->mode != HidOpenMode::Read ||
+      handle->read == Handle::Read::Pending || buffer == nullptr || length == 0) {
+    return false;
+  }
+  SimHidDevice& device = *handle->device;
+  if (!device.plugged_) return false;
+  std::uint32_t bytes = 0;
+  if (!device.PopQueue(buffer, length, bytes)) return false;
+  bytesRead = bytes;
+  return bytes > 0;
+}
+
 void SimHidPlatform::SetChangeNotification(std::function<void()> onChange) {
   std::unique_ptr<QObject> old;
   const std::lock_guard<std::mutex> lock(core_->mutex);
