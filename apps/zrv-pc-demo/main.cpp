@@ -1,7 +1,9 @@
 // The demo: the operator window on simulated HID devices. A mouse is attached from the start; a
 // lively motor driver is plugged in one second later. Nothing else differs from the real program.
-#include <QElapsedTimer>
+// ZRV_DEMO_STEADY=1 in the environment keeps the driver's readings still (for measurements).
 #include <QTimer>
+#include <QtGlobal>
+#include <chrono>
 #include <memory>
 
 #include "link/platform/sim/sim_hid_platform.h"
@@ -14,9 +16,6 @@
 namespace {
 
 constexpr int kDriverPlugDelayMs = 1000;
-// The readings move with the elapsed time whatever the period; one step per period of the live
-// view is all the window can show, and each step wakes the window's thread.
-constexpr int kDriverClockMs = 40;
 
 zrv::SimHidDeviceConfig MouseConfig() {
   zrv::SimHidDeviceConfig config;
@@ -50,7 +49,15 @@ void RunDemo(zrv::QtMessageBoxes& boxes) {
   platform.Plug(MouseConfig());
 
   auto model = std::make_shared<zrv::SimDriverModel>();
-  model->Driver().SetLively(true);
+  model->Driver().SetLively(qEnvironmentVariableIntValue("ZRV_DEMO_STEADY") == 0);
+  // The readings catch up with the time elapsed whenever the window asks for them, so the driver
+  // needs no timer of its own to wake the window's thread.
+  const auto start = std::chrono::steady_clock::now();
+  model->SetClock([start] {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count());
+  });
 
   zrv::TForm1 form(zrv::RealTimeSource(), boxes, platform);
   boxes.SetParent(&form);
@@ -58,18 +65,8 @@ void RunDemo(zrv::QtMessageBoxes& boxes) {
   QTimer::singleShot(kDriverPlugDelayMs, &form, [&platform, model] {
     zrv::SimDriverModel::PlugDriver(platform, DriverConfig(), model);
   });
-  // The driver's own clock: moves its readings and releases late replies.
-  QElapsedTimer clock;
-  clock.start();
-  QTimer driverClock;
-  QObject::connect(&driverClock, &QTimer::timeout, &form, [&clock, model] {
-    model->Advance(static_cast<std::uint64_t>(clock.elapsed()));
-  });
-  driverClock.start(kDriverClockMs);
-
   form.show();
   zrv::TApplication::exec();
-  driverClock.stop();
   boxes.SetParent(nullptr);
 }
 

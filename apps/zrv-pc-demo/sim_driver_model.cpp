@@ -31,6 +31,9 @@ void SimDriverModel::Attach(const std::shared_ptr<SimHidDevice>& device) {
 void SimDriverModel::OnOutputReport(SimHidDevice& /*device*/, const std::uint8_t* report,
                                     std::size_t length) {
   const std::lock_guard<std::mutex> lock(mutex_);
+  if (clock_) {
+    driver_.Advance(clock_());
+  }
   driver_.OnOutputReport(report, length);
 }
 

@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "link/platform/sim/sim_hid_platform.h"
 #include "sim/simulated_driver.h"
@@ -29,6 +31,11 @@ class SimDriverModel final : public ISimHidModel {
   // Moves the driver's clock: releases delayed replies and, in lively mode, moves the readings.
   void Advance(std::uint64_t nowMs);
 
+  // A clock read at every output report, before the driver acts on it: the readings then move
+  // with no timer of their own, on the writer's thread. Delayed replies still need Advance.
+  // Set before the device is written to.
+  void SetClock(std::function<std::uint64_t()> nowMs) { clock_ = std::move(nowMs); }
+
   // The driver itself, for setting it up and looking at what it received. The caller must not
   // use it while another thread writes to the device.
   sim::SimulatedDriver& Driver() { return driver_; }
@@ -37,6 +44,7 @@ class SimDriverModel final : public ISimHidModel {
   std::mutex mutex_;
   sim::SimulatedDriver driver_;
   std::weak_ptr<SimHidDevice> device_;
+  std::function<std::uint64_t()> clock_;
 };
 
 }  // namespace zrv

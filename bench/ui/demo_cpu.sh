@@ -2,6 +2,7 @@
 # CPU seconds that zrv-pc-demo uses per minute while connected and polling at 25 Hz, under a
 # virtual X server: user + system time from /proc/<pid>/stat over a run after the connection.
 # Usage: demo_cpu.sh <path to zrv-pc-demo> [seconds, default 60]
+# With ZRV_DEMO_STEADY=1 in the environment the simulated driver keeps its readings still.
 set -eu
 demo=$1
 seconds=${2:-60}
