@@ -11,6 +11,7 @@
 #include "protocol/reply_decoder.h"
 #include "ui/application.h"
 #include "ui/fonts.h"
+#include "ui/live_view_widgets.h"
 #include "ui_form1.h"
 #include "ui/widget_setters.h"
 

@@ -115,6 +115,9 @@ class TForm1 : public QWidget {
   void WireModbusPage();
 
   std::unique_ptr<Ui::TForm1> ui_;
+  // The live status view's widgets and what it last showed in them.
+  struct LiveViewWidgets;
+  std::unique_ptr<LiveViewWidgets> liveView_;
   IMessageBoxes& boxes_;
   DeviceState state_{};
   bool connected_ = false;

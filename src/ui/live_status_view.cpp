@@ -1,6 +1,7 @@
 // The live status view: every 40 ms, while connected, DeviceState is shown on the driver strip
 // and the "IO Status" page. The texts come from the pure tick model; this file only moves them
-// into widgets, through setters that leave unchanged widgets alone.
+// into widgets, and only what differs from what the view last gave each widget: a steady reading
+// costs no widget call at all.
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -8,66 +9,76 @@
 
 #include "protocol/live_view_model.h"
 #include "ui/form1.h"
+#include "ui/live_view_widgets.h"
 #include "ui_form1.h"
 #include "ui/widget_setters.h"
 
 namespace zrv {
 
-namespace {
-
-std::array<QLabel*, kValueRowCount> ValueLabels(Ui::TForm1& ui) {
-  return {ui.LabVal_PowerSupply, ui.LabVal_Temperature, ui.LabVal_Potentiometer, ui.LabVal_Ain,
-          ui.LabVal_CurLim,      ui.LabVal_CurAct,      ui.LabVal_PwmLim,        ui.LabVal_PwmAct};
-}
-
-std::array<QProgressBar*, kValueRowCount> Gauges(Ui::TForm1& ui) {
-  return {ui.Pb_PowerSupply,  ui.Pb_Temperature, ui.Pb_Potentiometer, ui.Pb_AnalogInput,
-          ui.Pb_CurrentLimit, ui.Pb_CurrentAct,  ui.Pb_PwmLimit,      ui.Pb_PwmAct};
-}
-
-void ApplyTick(Ui::TForm1& ui, const TickView& view) {
-  const std::array<QLineEdit*, kIndicatorCount> indicators = {
-      ui.SW1, ui.SW2, ui.SW3, ui.SW4, ui.SW5, ui.SW6, ui.IN1, ui.IN2, ui.IN3, ui.IN4, ui.OUT1, ui.OUT2};
-  const std::array<QLabel*, kValueRowCount> values = ValueLabels(ui);
-  const std::array<QProgressBar*, kValueRowCount> gauges = Gauges(ui);
-
+void TForm1::LiveViewWidgets::Apply(const TickView& view) {
+  // Each record is updated right after its widget, so a tick cut short by a failure leaves every
+  // record true to its widget.
   for (std::size_t i = 0; i < kIndicatorCount; ++i) {
-    SetIndicator(indicators[i], "ON", view.Indicators[i].On, "OFF");
+    const bool on = view.Indicators[i].On;
+    if (ShownIndicators[i] != on) {
+      SetIndicator(Indicators[i], "ON", on, "OFF");
+      ShownIndicators[i] = on;
+    }
   }
   for (std::size_t i = 0; i < kValueRowCount; ++i) {
-    SetReservedLabelText(values[i], view.ValueTexts[i].View());
-    SetGauge(gauges[i], view.GaugePositions[i]);
+    if (ShownValues[i] != view.ValueTexts[i]) {
+      Values[i].SetText(view.ValueTexts[i].View());
+      ShownValues[i] = view.ValueTexts[i];
+    }
+    if (ShownGauges[i] != view.GaugePositions[i]) {
+      SetGauge(Gauges[i], view.GaugePositions[i]);
+      ShownGauges[i] = view.GaugePositions[i];
+    }
   }
   // A code outside its table leaves the label as it was, text and colour.
   if (view.DriverState) {
-    SetLabelText(ui.Label_DriverStatus, view.DriverState->Text);
-    SetLabelFontColor(ui.Label_DriverStatus, view.DriverState->FontColor);
+    const DriverStateView& state = *view.DriverState;
+    if (!ShownDriverState || ShownDriverState->Text != state.Text ||
+        ShownDriverState->FontColor != state.FontColor) {
+      SetLabelText(DriverStatus, state.Text);
+      SetLabelFontColor(DriverStatus, state.FontColor);
+      ShownDriverState = state;
+    }
   }
-  if (view.FaultText) {
-    SetLabelText(ui.Label_DriverError, *view.FaultText);
+  if (view.FaultText && ShownFault != view.FaultText) {
+    SetLabelText(DriverError, *view.FaultText);
+    ShownFault = view.FaultText;
   }
-  if (view.WorkModeText) {
-    SetReservedLabelText(ui.Lab_WorkMode, view.WorkModeText->View());
+  if (view.WorkModeText && ShownWorkMode != view.WorkModeText) {
+    WorkMode.SetText(view.WorkModeText->View());
+    ShownWorkMode = view.WorkModeText;
   }
 }
 
-}  // namespace
-
 void TForm1::PrepareLiveStatusView() {
-  // The texts that change with every reading: each value text owns the room up to its gauge, the
-  // work-mode text the rest of its frame's line.
-  const std::array<QLabel*, kValueRowCount> values = ValueLabels(*ui_);
-  const std::array<QProgressBar*, kValueRowCount> gauges = Gauges(*ui_);
+  Ui::TForm1& ui = *ui_;
+  liveView_ = std::make_unique<LiveViewWidgets>();
+  LiveViewWidgets& view = *liveView_;
+  view.Indicators = {ui.SW1, ui.SW2, ui.SW3, ui.SW4, ui.SW5, ui.SW6,
+                     ui.IN1, ui.IN2, ui.IN3, ui.IN4, ui.OUT1, ui.OUT2};
+  view.Gauges = {ui.Pb_PowerSupply,  ui.Pb_Temperature, ui.Pb_Potentiometer, ui.Pb_AnalogInput,
+                 ui.Pb_CurrentLimit, ui.Pb_CurrentAct,  ui.Pb_PwmLimit,      ui.Pb_PwmAct};
+  const std::array<QLabel*, kValueRowCount> values = {
+      ui.LabVal_PowerSupply, ui.LabVal_Temperature, ui.LabVal_Potentiometer, ui.LabVal_Ain,
+      ui.LabVal_CurLim,      ui.LabVal_CurAct,      ui.LabVal_PwmLim,        ui.LabVal_PwmAct};
+  view.DriverStatus = ui.Label_DriverStatus;
+  view.DriverError = ui.Label_DriverError;
+
   // The labels take their fill colour from a rendering of the window; the very first rendering
   // of a window not yet shown can miss the tint of nested frames, so one goes before.
   static_cast<void>(grab());
+  // The texts that change with every reading: each value text owns the room up to its gauge, the
+  // work-mode text the rest of its frame's line.
   for (std::size_t i = 0; i < kValueRowCount; ++i) {
-    // The gauges stay see-through: their rounded corners blend with what is behind them, which a
-    // fill of one colour does not reproduce to the last bit.
-    ReserveLabelWidth(values[i], gauges[i]->x() - values[i]->x());
+    view.Values[i].Reserve(values[i], view.Gauges[i]->x() - values[i]->x());
   }
-  QLabel* workMode = ui_->Lab_WorkMode;
-  ReserveLabelWidth(workMode, workMode->parentWidget()->contentsRect().right() + 1 - workMode->x());
+  QLabel* workMode = ui.Lab_WorkMode;
+  view.WorkMode.Reserve(workMode, workMode->parentWidget()->contentsRect().right() + 1 - workMode->x());
 }
 
 void TForm1::DisplayDataTimer() {
@@ -82,7 +93,7 @@ void TForm1::DisplayDataTimer() {
       DisplayData.SetEnabled(false);
     }
     // Read after the box has closed, so the completing tick shows the state of that moment.
-    ApplyTick(*ui_, ComputeTick(state_, decimalSeparator_, firmwareWarningShown_));
+    liveView_->Apply(ComputeTick(state_, decimalSeparator_, firmwareWarningShown_));
   } catch (...) {
     // A failed tick ends silently; the next one starts afresh.
   }

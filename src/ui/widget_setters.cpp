@@ -9,11 +9,9 @@
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QTableWidgetItem>
-#include <QByteArray>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPixmap>
-#include <QVariant>
 #include <algorithm>
 #include <cmath>
 
@@ -29,33 +27,20 @@ QColor ToQColor(Rgb color) { return QColor(color.R, color.G, color.B); }
 
 bool SetRoleColor(QWidget* widget, QPalette::ColorRole role, Rgb color) {
   const QColor wanted = ToQColor(color);
-  QPalette palette = widget->palette();
-  if (palette.color(QPalette::Active, role) == wanted && palette.color(QPalette::Inactive, role) == wanted) {
+  const QPalette& shown = widget->palette();
+  if (shown.color(QPalette::Active, role) == wanted && shown.color(QPalette::Inactive, role) == wanted) {
     return false;
   }
+  QPalette palette = shown;
   palette.setColor(QPalette::Active, role, wanted);
   palette.setColor(QPalette::Inactive, role, wanted);
   widget->setPalette(palette);
   return true;
 }
 
-// Per-character advances of a reserved label's font, for all 256 Latin-1 codes, in quarter pixels
-// rounded up. Summed over a text they bound its width without laying the text out.
-constexpr const char* kAdvancesProperty = "zrvLatin1Advances";
-constexpr int kAdvanceUnitsPerPixel = 4;
-// Kerning and rounding never add this much to a line of a few dozen characters.
-constexpr int kAdvanceSlack = 2;
-
-QByteArray Latin1Advances(const QFont& font) {
-  const QFontMetricsF metrics(font);
-  QByteArray advances(256, '\0');
-  for (int code = 0; code < 256; ++code) {
-    const double advance =
-        std::ceil(metrics.horizontalAdvance(QChar(static_cast<char16_t>(code))) * kAdvanceUnitsPerPixel);
-    advances[code] = static_cast<char>(std::clamp(advance, 0.0, 255.0));
-  }
-  return advances;
-}
+constexpr int kQuartersPerPixel = 4;
+// Kerning and rounding never move a character of a line of a few dozen characters this far.
+constexpr int kSlackPixels = 2;
 
 void AutoSizeToText(QLabel* label) {
   // Auto-size: the width follows the text both ways, the height never drops below the layout's.
@@ -86,7 +71,8 @@ bool SetLabelText(QLabel* label, std::string_view text) {
   return true;
 }
 
-void ReserveLabelWidth(QLabel* label, int width) {
+void ReservedLabel::Reserve(QLabel* label, int width) {
+  label_ = label;
   const QSize hint = label->sizeHint();
   const QSize reserved(std::max({width, label->width(), hint.width()}),
                        std::max(label->height(), hint.height()));
@@ -96,35 +82,40 @@ void ReserveLabelWidth(QLabel* label, int width) {
   PaintOwnBackground(label, QPoint(sampleX, label->y() + reserved.height() / 2));
   // A fixed size spares every text change a geometry request to the parent.
   label->setFixedSize(reserved);
-  label->setProperty(kAdvancesProperty, Latin1Advances(label->font()));
+  // Readings are never rich text; this spares every change the check for markup.
+  label->setTextFormat(Qt::PlainText);
+  const QFontMetricsF metrics(label->font());
+  for (int code = 0; code < 256; ++code) {
+    const double quarters = metrics.horizontalAdvance(QChar(static_cast<char16_t>(code))) * kQuartersPerPixel;
+    widest_[static_cast<std::size_t>(code)] = static_cast<std::uint8_t>(std::clamp(std::ceil(quarters), 0.0, 255.0));
+  }
+  reserved_ = true;
 }
 
-bool SetReservedLabelText(QLabel* label, std::string_view text) {
-  if (label->text() == Latin1(text)) {
+bool ReservedLabel::SetText(std::string_view text) {
+  QLabel* label = label_;
+  const QString shown = label->text();
+  if (shown == Latin1(text)) {
     return false;
   }
-  if (label->autoFillBackground()) {
-    const QByteArray advances = label->property(kAdvancesProperty).toByteArray();
-    int bound = label->width() + 1;
-    if (advances.size() == 256) {
-      int units = 0;
-      for (const char c : text) {
-        units += static_cast<unsigned char>(advances[static_cast<unsigned char>(c)]);
-      }
-      bound = (units + kAdvanceUnitsPerPixel - 1) / kAdvanceUnitsPerPixel + kAdvanceSlack;
+  if (reserved_) {
+    int units = 0;
+    for (const char c : text) {
+      units += widest_[static_cast<unsigned char>(c)];
     }
-    if (bound <= label->width()) {
-      label->setText(Latin1(text));
-      return true;
+    if ((units + kQuartersPerPixel - 1) / kQuartersPerPixel + kSlackPixels > label->width()) {
+      // Too long for the room reserved: from now on the label is a plain self-sizing text again,
+      // drawn over whatever lies beyond its room, as any other static text.
+      reserved_ = false;
+      label->setAutoFillBackground(false);
+      label->setMinimumSize(0, 0);
+      label->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     }
-    // Too long for the room reserved: from now on the label is a plain self-sizing text again,
-    // drawn over whatever lies beyond its room, as any other static text.
-    label->setAutoFillBackground(false);
-    label->setMinimumSize(0, 0);
-    label->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   }
   label->setText(Latin1(text));
-  AutoSizeToText(label);
+  if (!reserved_) {
+    AutoSizeToText(label);
+  }
   return true;
 }
 

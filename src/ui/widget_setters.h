@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QPoint>
+#include <array>
+#include <cstdint>
 #include <string_view>
 
 #include "protocol/live_view_model.h"
@@ -40,13 +42,25 @@ void FitLabelToText(QLabel* label);
 // parent beneath it. Frames may tint their inside, so the palette's face colour is not enough.
 void PaintOwnBackground(QWidget* widget, QPoint bareSpot);
 
-// Readies a static text whose text changes many times a second: it reserves `width` pixels (at
-// least its present width) and fills its own background with the colour of the plain face behind
-// it, so a new text repaints only the label, never the frame behind it, and asks for no new
-// geometry. Only for labels that stand on a plain face with nothing else inside the reserved width.
-void ReserveLabelWidth(QLabel* label, int width);
-// SetLabelText for a label readied by ReserveLabelWidth: a text that fits the reserved width is
-// set without measuring it; a longer one turns the label back into a plain self-sizing text.
-bool SetReservedLabelText(QLabel* label, std::string_view text);
+// A static text whose text changes many times a second. Reserve() gives it `width` pixels (at
+// least its present width) and makes it fill its own background with the colour of the plain face
+// behind it, so a new text repaints only the label, never the frame behind it, and asks for no new
+// geometry; only for labels that stand on a plain face with nothing else inside the reserved width.
+class ReservedLabel {
+ public:
+  void Reserve(QLabel* label, int width);
+  QLabel* Label() const { return label_; }
+
+  // As SetLabelText: a text that fits the reserved width is set without measuring it; a longer
+  // one turns the label back into a plain self-sizing text for good.
+  bool SetText(std::string_view text);
+
+ private:
+  // Per-character advances of the label's font for all 256 Latin-1 codes, in quarter pixels
+  // rounded up. Summed over a text they bound its width without laying the text out.
+  std::array<std::uint8_t, 256> widest_{};
+  QLabel* label_ = nullptr;
+  bool reserved_ = false;
+};
 
 }  // namespace zrv

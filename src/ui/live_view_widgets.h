@@ -1,0 +1,36 @@
+// The live status view's widgets and what the view last gave each of them (private to the window).
+#pragma once
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <array>
+#include <optional>
+#include <string_view>
+
+#include "protocol/live_view_model.h"
+#include "ui/form1.h"
+#include "ui/widget_setters.h"
+
+namespace zrv {
+
+struct TForm1::LiveViewWidgets {
+  std::array<QLineEdit*, kIndicatorCount> Indicators{};
+  std::array<ReservedLabel, kValueRowCount> Values;
+  std::array<QProgressBar*, kValueRowCount> Gauges{};
+  QLabel* DriverStatus = nullptr;
+  QLabel* DriverError = nullptr;
+  ReservedLabel WorkMode;
+
+  // What the view last gave each widget; empty before its first tick.
+  std::array<std::optional<bool>, kIndicatorCount> ShownIndicators;
+  std::array<std::optional<FixedText<24>>, kValueRowCount> ShownValues;
+  std::array<std::optional<int>, kValueRowCount> ShownGauges;
+  std::optional<DriverStateView> ShownDriverState;
+  std::optional<std::string_view> ShownFault;
+  std::optional<FixedText<160>> ShownWorkMode;
+
+  void Apply(const TickView& view);
+};
+
+}  // namespace zrv
