@@ -12,6 +12,7 @@
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPixmap>
+#include <QRect>
 #include <algorithm>
 #include <cmath>
 
@@ -88,6 +89,7 @@ void ReservedLabel::Reserve(QLabel* label, int width) {
   for (int code = 0; code < 256; ++code) {
     const double quarters = metrics.horizontalAdvance(QChar(static_cast<char16_t>(code))) * kQuartersPerPixel;
     widest_[static_cast<std::size_t>(code)] = static_cast<std::uint8_t>(std::clamp(std::ceil(quarters), 0.0, 255.0));
+    narrowest_[static_cast<std::size_t>(code)] = static_cast<std::uint8_t>(std::clamp(std::floor(quarters), 0.0, 255.0));
   }
   reserved_ = true;
 }
@@ -112,10 +114,34 @@ bool ReservedLabel::SetText(std::string_view text) {
       label->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     }
   }
-  label->setText(Latin1(text));
-  if (!reserved_) {
-    AutoSizeToText(label);
+  const bool leftAligned = (label->alignment() & Qt::AlignHorizontal_Mask & ~Qt::AlignAbsolute) ==
+                           Qt::AlignLeft;
+  if (!reserved_ || !leftAligned || !label->updatesEnabled()) {
+    label->setText(Latin1(text));
+    if (!reserved_) {
+      AutoSizeToText(label);
+    }
+    return true;
   }
+  // The characters before the first change stay where they were and look as they did, so only
+  // the rest of the label is repainted. The one just before the change is repainted too, in case
+  // the shaping joins it with the next.
+  const std::size_t common = std::min(static_cast<std::size_t>(shown.size()), text.size());
+  std::size_t same = 0;
+  while (same < common && shown[static_cast<qsizetype>(same)] == QLatin1Char(text[same])) {
+    ++same;
+  }
+  same = same > 0 ? same - 1 : 0;
+  int units = 0;
+  for (std::size_t i = 0; i < same; ++i) {
+    units += narrowest_[static_cast<unsigned char>(text[i])];
+  }
+  const int left = std::max(0, units / kQuartersPerPixel - kSlackPixels);
+  // The label would ask for a repaint of all of itself.
+  label->setAttribute(Qt::WA_UpdatesDisabled, true);
+  label->setText(Latin1(text));
+  label->setAttribute(Qt::WA_UpdatesDisabled, false);
+  label->update(QRect(left, 0, label->width() - left, label->height()));
   return true;
 }
 

@@ -46,6 +46,7 @@ void PaintOwnBackground(QWidget* widget, QPoint bareSpot);
 // least its present width) and makes it fill its own background with the colour of the plain face
 // behind it, so a new text repaints only the label, never the frame behind it, and asks for no new
 // geometry; only for labels that stand on a plain face with nothing else inside the reserved width.
+// SetText() then repaints only the part of the label from the first character that changed.
 class ReservedLabel {
  public:
   void Reserve(QLabel* label, int width);
@@ -56,9 +57,11 @@ class ReservedLabel {
   bool SetText(std::string_view text);
 
  private:
-  // Per-character advances of the label's font for all 256 Latin-1 codes, in quarter pixels
-  // rounded up. Summed over a text they bound its width without laying the text out.
+  // Per-character advances of the label's font for all 256 Latin-1 codes, in quarter pixels,
+  // rounded up and down. Summed over a text they bound its width, and where a character starts,
+  // without laying the text out.
   std::array<std::uint8_t, 256> widest_{};
+  std::array<std::uint8_t, 256> narrowest_{};
   QLabel* label_ = nullptr;
   bool reserved_ = false;
 };

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QImage>
+#include <QPaintEvent>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QScreen>
@@ -435,35 +436,97 @@ TEST_F(LiveView, ChangingTextsRepaintNeitherTheFramesBehindNorTheirGeometry) {
   }
 }
 
+QImage OnScreen(const TForm1& form) {
+  return form.screen()->grabWindow(form.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+QImage Rendered(TForm1& form) { return form.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
 // The value texts and the work-mode text paint their own background; it must be exactly what
-// shows through a transparent label, and a repaint of the label alone must leave the window as a
-// full rendering draws it.
-TEST_F(LiveView, LabelsThatPaintTheirBackgroundLookLikeTransparentOnes) {
+// shows through when they do not.
+TEST_F(LiveView, WidgetsThatPaintTheirBackgroundLookLikeTransparentOnes) {
   Status() = LiveStatus{2, 0, 1, 0x05, 0x08, 0x21, 1650, 2500, 40, 3000, 6000, 24000, 400, 800};
   w.Form->SetConnected(true);
   w.Form->show();
   w.Ticks(1);
-  // Shorter texts after longer ones: the label must wipe what it showed before.
-  Status().PowerSupply = 7000;
-  Status().CurLim = 500;
-  Status().Potentiometer = 16;
-  w.Ticks(1);
   FlushPaints();
 
-  const QImage painted = w.Form->screen()->grabWindow(w.Form->winId()).toImage().convertToFormat(QImage::Format_RGB32);
-  const QImage rendered = w.Form->grab().toImage().convertToFormat(QImage::Format_RGB32);
-  std::vector<QLabel*> filled;
-  for (QLabel* label : w.Form->findChildren<QLabel*>()) {
-    if (label->autoFillBackground()) {
-      filled.push_back(label);
-      label->setAutoFillBackground(false);
+  const QImage rendered = Rendered(*w.Form);
+  std::vector<QWidget*> filled;
+  for (QWidget* widget : w.Form->findChildren<QWidget*>()) {
+    if (widget->autoFillBackground() && (qobject_cast<QLabel*>(widget) || qobject_cast<QProgressBar*>(widget))) {
+      filled.push_back(widget);
+      widget->setAutoFillBackground(false);
     }
   }
   ASSERT_EQ(filled.size(), std::size(kValueLabels) + 1);
-  const QImage transparent = w.Form->grab().toImage().convertToFormat(QImage::Format_RGB32);
-  EXPECT_TRUE(rendered == transparent);
-  ASSERT_EQ(painted.size(), rendered.size());
-  EXPECT_TRUE(painted == rendered);
+  EXPECT_TRUE(rendered == Rendered(*w.Form));
+}
+
+// Labels repaint only from their first changed character: after every tick the window must still
+// look exactly as a full rendering draws it.
+TEST_F(LiveView, PartialRepaintsLeaveTheWindowAsAFullRenderingDrawsIt) {
+  Status() = LiveStatus{2, 0, 1, 0x05, 0x08, 0x21, 1650, 2500, 40, 3000, 6000, 24000, 400, 800};
+  w.Form->SetConnected(true);
+  w.Form->show();
+  w.Ticks(1);
+  FlushPaints();
+  ASSERT_TRUE(OnScreen(*w.Form) == Rendered(*w.Form));
+
+  PaintCounter paints;
+  w.Label("Lab_WorkMode")->installEventFilter(&paints);
+  const std::uint16_t potentiometer[] = {1650, 1660, 3300, 16, 0, 999, 1000, 3299, 3300, 4000, 12};
+  const std::int32_t current[] = {800, 801, 9999, -1, 12345, 9995, -1500, 4, 0, -99999, 7};
+  const std::uint32_t supply[] = {24000, 24499, 999500, 7000, 100000, 9000, 0, 24500, 1, 30000, 5};
+  for (std::size_t tick = 0; tick < std::size(potentiometer); ++tick) {
+    Status().Potentiometer = potentiometer[tick];
+    Status().CurAct = current[tick];
+    Status().CurLim = current[(tick + 3) % std::size(current)];
+    Status().PowerSupply = supply[tick];
+    Status().PwmAct = static_cast<std::int16_t>(static_cast<int>(tick) * 97 - 500);
+    // Every work mode: texts that share a start with the one before, and texts that do not.
+    Status().WorkMode = static_cast<std::uint8_t>(tick % 7);
+    w.Ticks(1);
+    // A gauge leaves small moves unpainted until it has moved further (its own rule, which a full
+    // rendering does not know): the gauges are brought up to date before the comparison.
+    for (const char* name : kGauges) {
+      w.Find<QWidget>(name)->update();
+    }
+    FlushPaints();
+    ASSERT_TRUE(OnScreen(*w.Form) == Rendered(*w.Form)) << "tick " << tick;
+  }
+  EXPECT_GE(paints.Paints[QStringLiteral("Lab_WorkMode")], 8);
+}
+
+// A reading that changes the end of the work-mode text repaints the end only.
+class PaintRegions : public QObject {
+ public:
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      Regions.push_back(static_cast<QPaintEvent*>(event)->region().boundingRect());
+    }
+    return false;
+  }
+  std::vector<QRect> Regions;
+};
+
+TEST_F(LiveView, AChangeAtTheEndOfATextRepaintsOnlyItsEnd) {
+  Status() = LiveStatus{2, 0, 0, 0, 0, 0, 1650, 2500, 40, 3000, 6000, 24000, 400, 800};
+  w.Form->SetConnected(true);
+  w.Form->show();
+  w.Ticks(1);
+  FlushPaints();
+
+  QLabel* workMode = w.Label("Lab_WorkMode");
+  PaintRegions regions;
+  workMode->installEventFilter(&regions);
+  Status().CurLim = 3500;  // the current limit closes the work-mode text
+  w.Ticks(1);
+  FlushPaints();
+  ASSERT_EQ(regions.Regions.size(), 1U);
+  const QRect repainted = regions.Regions.front();
+  EXPECT_GT(repainted.left(), workMode->width() / 3);
+  EXPECT_EQ(repainted.right(), workMode->width() - 1);
+  EXPECT_EQ(repainted.height(), workMode->height());
 }
 
 }  // namespace
