@@ -125,11 +125,14 @@ class OurSide {
     if (!done_) loop_.exec();
     tally_.CpuAtEnd = CpuSeconds();
     idle.stop();
+    if (device_ && device_->Reader()) wakeUps_ = device_->Reader()->HandOffs();
     device_.reset();
   }
 
   const FloodTally& Tally() const { return tally_; }
   std::uint32_t Decoded() const { return decoded_; }
+  // Times the reader woke this thread: the reports after each came in the same wake-up.
+  std::uint64_t WakeUps() const { return wakeUps_; }
   bool Connected() const { return connected_; }
 
  private:
@@ -168,6 +171,7 @@ class OurSide {
   DeviceState state_{};
   FloodTally tally_;
   std::uint32_t decoded_ = 0;
+  std::uint64_t wakeUps_ = 0;
   bool connected_ = false;
   bool done_ = false;
   QEventLoop loop_;
@@ -266,6 +270,11 @@ FloodTally Measure(Side side, LinuxHidPlatform& platform, const HidInterfaceInfo
       c.That(ours.Connected(), what + ": driver not claimed");
       tally = ours.Tally();
       c.Equal(ours.Decoded(), tally.Received, what + ": reports decoded as status");
+      if (ours.WakeUps() > 0) {
+        std::printf("VMTEST FIGURE flood-compare %s: %llu wake-ups of the UI thread, %.1f reports per wake-up\n",
+                    what.c_str(), static_cast<unsigned long long>(ours.WakeUps()),
+                    static_cast<double>(ours.Decoded()) / static_cast<double>(ours.WakeUps()));
+      }
       return tally;
     }
     case Side::Hidapi:
