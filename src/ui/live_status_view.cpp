@@ -79,6 +79,11 @@ void TForm1::PrepareLiveStatusView() {
   }
   QLabel* workMode = ui.Lab_WorkMode;
   view.WorkMode.Reserve(workMode, workMode->parentWidget()->contentsRect().right() + 1 - workMode->x());
+  // The gauges' rounded corners blend with the frame behind them: with a picture of that frame as
+  // their own background, a new position repaints the gauge alone, not the frames behind it.
+  for (QProgressBar* gauge : view.Gauges) {
+    PaintOwnBackgroundPicture(gauge);
+  }
 }
 
 void TForm1::DisplayDataTimer() {

@@ -10,6 +10,7 @@
 #include <QTableWidget>
 #include <QTableWidgetItem>
 #include <QFontMetricsF>
+#include <QBrush>
 #include <QImage>
 #include <QPixmap>
 #include <QRect>
@@ -179,6 +180,22 @@ void PaintOwnBackground(QWidget* widget, QPoint bareSpot) {
   const QColor behind = window->grab(QRect(spot, QSize(1, 1))).toImage().pixelColor(0, 0);
   QPalette palette = widget->palette();
   palette.setColor(widget->backgroundRole(), behind);
+  widget->setPalette(palette);
+  widget->setAutoFillBackground(true);
+}
+
+void PaintOwnBackgroundPicture(QWidget* widget) {
+  QWidget* window = widget->window();
+  const QRect area(widget->mapTo(window, QPoint(0, 0)), widget->size());
+  const bool hidden = widget->isHidden();
+  widget->hide();
+  const QImage behind = window->grab(area).toImage().convertToFormat(QImage::Format_RGB32);
+  widget->setVisible(!hidden);
+  // Styles derive their frame colours from the window and button roles, so the picture goes into
+  // a role that nothing of the widget's own painting reads.
+  widget->setBackgroundRole(QPalette::ToolTipBase);
+  QPalette palette = widget->palette();
+  palette.setBrush(QPalette::ToolTipBase, QBrush(QPixmap::fromImage(behind)));
   widget->setPalette(palette);
   widget->setAutoFillBackground(true);
 }

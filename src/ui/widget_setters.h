@@ -42,6 +42,11 @@ void FitLabelToText(QLabel* label);
 // parent beneath it. Frames may tint their inside, so the palette's face colour is not enough.
 void PaintOwnBackground(QWidget* widget, QPoint bareSpot);
 
+// The same for a widget whose own painting leaves pixels of what is behind it showing (rounded or
+// blended edges): it is filled first with a picture of exactly what lies behind it, taken once
+// with the widget hidden. Only for widgets in front of something that never changes.
+void PaintOwnBackgroundPicture(QWidget* widget);
+
 // A static text whose text changes many times a second. Reserve() gives it `width` pixels (at
 // least its present width) and makes it fill its own background with the colour of the plain face
 // behind it, so a new text repaints only the label, never the frame behind it, and asks for no new

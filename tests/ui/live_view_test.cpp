@@ -436,13 +436,44 @@ TEST_F(LiveView, ChangingTextsRepaintNeitherTheFramesBehindNorTheirGeometry) {
   }
 }
 
+TEST_F(LiveView, MovingGaugesRepaintNeitherTheFramesBehindNorEachOther) {
+  Status() = LiveStatus{2, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  w.Form->SetConnected(true);
+  w.Form->show();
+  w.Ticks(1);
+  FlushPaints();
+
+  std::map<QString, FrameCostCounter> frames;
+  for (const char* name : {"GroupBox5", "GroupBox9", "TabSheet1", "PageControl1"}) {
+    w.Find<QWidget>(name)->installEventFilter(&frames[QString::fromLatin1(name)]);
+  }
+  PaintCounter gauges;
+  for (const char* name : kGauges) {
+    w.Find<QWidget>(name)->installEventFilter(&gauges);
+  }
+  // Only the supply gauge moves, by a fifth of its range or more at every tick: its full scale
+  // changes, its reading and so its text stay.
+  const std::uint32_t fullScales[] = {240, 48, 30, 24, 120};
+  for (int tick = 0; tick < 20; ++tick) {
+    Status().PowerSupply = 24000;
+    w.Form->State().Limits.PowerSupplyMax = fullScales[tick % 5] * 1000;
+    w.Ticks(1);
+    FlushPaints();
+  }
+  for (const auto& [name, counter] : frames) {
+    EXPECT_EQ(counter.Paints, 0) << name.toStdString();
+  }
+  EXPECT_GE(gauges.Paints[QStringLiteral("Pb_PowerSupply")], 10);
+  EXPECT_EQ(gauges.Total(), gauges.Paints[QStringLiteral("Pb_PowerSupply")]);
+}
+
 QImage OnScreen(const TForm1& form) {
   return form.screen()->grabWindow(form.winId()).toImage().convertToFormat(QImage::Format_RGB32);
 }
 QImage Rendered(TForm1& form) { return form.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
-// The value texts and the work-mode text paint their own background; it must be exactly what
-// shows through when they do not.
+// The value texts, the work-mode text and the gauges paint their own background; it must be
+// exactly what shows through when they do not.
 TEST_F(LiveView, WidgetsThatPaintTheirBackgroundLookLikeTransparentOnes) {
   Status() = LiveStatus{2, 0, 1, 0x05, 0x08, 0x21, 1650, 2500, 40, 3000, 6000, 24000, 400, 800};
   w.Form->SetConnected(true);
@@ -458,7 +489,7 @@ TEST_F(LiveView, WidgetsThatPaintTheirBackgroundLookLikeTransparentOnes) {
       widget->setAutoFillBackground(false);
     }
   }
-  ASSERT_EQ(filled.size(), std::size(kValueLabels) + 1);
+  ASSERT_EQ(filled.size(), std::size(kValueLabels) + 1 + std::size(kGauges));
   EXPECT_TRUE(rendered == Rendered(*w.Form));
 }
 
