@@ -150,6 +150,8 @@ link = text("bench_link.txt")
 if link:
     m = find(r"flood: (\d+) reports in ([\d.]+) s = (\d+) reports/s \(dropped by the full input queue: (\d+)\)", link)
     rows.append(("Hand-off throughput, reader to handler", f"{int(m.group(3)):,} reports/s ({m.group(4)} dropped)" if m else "not printed", "bench_link"))
+    m = find(r"wake-ups of the UI thread: (\d+) = ([\d.]+) reports per wake-up", link)
+    rows.append(("Reports per wake-up of the UI thread in that flood", m.group(2) if m else "not printed", "bench_link"))
     m = find(r"heap allocations on the whole path: (\d+) for (\d+) reports = ([\d.]+) per report", link)
     rows.append(("Allocations per report received", f"{float(m.group(3)):g} ({m.group(1)} in {m.group(2)} reports)" if m else "not printed", "bench_link"))
     m = find(r"latency [^:]*: p50 ([\d.]+) us, p99 ([\d.]+) us, max ([\d.]+) us", link)
@@ -198,6 +200,9 @@ if m:
     m = find(r"flood-compare platform: (\d+) reports/s without the hand-off, ratio ([\d.]+) to hidapi", vm)
     if m:
         rows.append(("Reports/s read in the VM: our backend alone, no hand-off", f"{int(m.group(1)):,} (ratio {m.group(2)} to hidapi)", "VM flood-compare"))
+    m = find(r"flood-compare wake-ups: ours ([\d.]+) reports per wake-up", vm)
+    if m:
+        rows.append(("Reports per wake-up of the UI thread in the VM (ours, median)", m.group(1), "VM flood-compare"))
     m = find(r"flood-compare event dispatcher: (\S+)", vm)
     if m:
         rows.append(("Event dispatcher of the VM guest's UI thread", m.group(1), "VM flood-compare"))

@@ -99,11 +99,13 @@ void Throughput(THidDeviceController& controller, const std::shared_ptr<SimHidDe
   const std::uint64_t warm = sink.received;
   constexpr std::uint64_t kReports = 200000;
   sink.target = warm + kReports;
+  const std::uint64_t wakeUpsBefore = device->Reader()->HandOffs();
   const std::uint64_t allocationsBefore = gAllocations.load();
   const auto start = Clock::now();
   loop.exec();
   const auto end = Clock::now();
   const std::uint64_t allocations = gAllocations.load() - allocationsBefore;
+  const std::uint64_t wakeUps = device->Reader()->HandOffs() - wakeUpsBefore;
   stop = true;
   flood.join();
   device->SetOnData(nullptr);
@@ -112,6 +114,9 @@ void Throughput(THidDeviceController& controller, const std::shared_ptr<SimHidDe
   std::printf("flood: %llu reports in %.3f s = %.0f reports/s (dropped by the full input queue: %d)\n",
               static_cast<unsigned long long>(kReports), seconds, static_cast<double>(kReports) / seconds,
               sim->DroppedInputReports());
+  std::printf("wake-ups of the UI thread: %llu = %.1f reports per wake-up\n",
+              static_cast<unsigned long long>(wakeUps),
+              static_cast<double>(kReports) / static_cast<double>(wakeUps > 0 ? wakeUps : 1));
   std::printf("heap allocations on the whole path: %llu for %llu reports = %.4f per report\n",
               static_cast<unsigned long long>(allocations), static_cast<unsigned long long>(kReports),
               static_cast<double>(allocations) / static_cast<double>(kReports));

@@ -40,7 +40,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kFloodReports = 40000;
-constexpr int kRounds = 5;
+constexpr int kRounds = 9;
 constexpr std::size_t kReportBytes = 64;  // report ID included
 constexpr int kIdleMs = 1000;             // this long without a report ends a reading
 
@@ -260,7 +260,7 @@ struct SideFigures {
 };
 
 FloodTally Measure(Side side, LinuxHidPlatform& platform, const HidInterfaceInfo& found, Checks& c,
-                   const std::string& what) {
+                   const std::string& what, std::vector<double>& reportsPerWakeUp) {
   FloodTally tally;
   bool opened = false;
   switch (side) {
@@ -271,6 +271,7 @@ FloodTally Measure(Side side, LinuxHidPlatform& platform, const HidInterfaceInfo
       tally = ours.Tally();
       c.Equal(ours.Decoded(), tally.Received, what + ": reports decoded as status");
       if (ours.WakeUps() > 0) {
+        reportsPerWakeUp.push_back(static_cast<double>(ours.Decoded()) / static_cast<double>(ours.WakeUps()));
         std::printf("VMTEST FIGURE flood-compare %s: %llu wake-ups of the UI thread, %.1f reports per wake-up\n",
                     what.c_str(), static_cast<unsigned long long>(ours.WakeUps()),
                     static_cast<double>(ours.Decoded()) / static_cast<double>(ours.WakeUps()));
@@ -294,6 +295,7 @@ void FloodCompare(Checks& c) {
   const std::string product(kDriverProductString);
   LinuxHidPlatform platform;
   std::array<SideFigures, 3> figures;
+  std::vector<double> reportsPerWakeUp;
   for (int round = 0; round < kRounds; ++round) {
     for (int turn = 0; turn < 3; ++turn) {
       // Each round starts with another side, so none always goes first.
@@ -306,7 +308,7 @@ void FloodCompare(Checks& c) {
       // Udev's announcement must be over before our controller starts, or its notice would come
       // during the flood.
       c.That(WaitForUdev(found->Path), what + ": udev never handled " + found->Path);
-      const FloodTally tally = Measure(side, platform, *found, c, what);
+      const FloodTally tally = Measure(side, platform, *found, c, what, reportsPerWakeUp);
       Print(round + 1, name, tally);
       c.That(tally.Received > 1, what + ": no flood read");
       c.That(tally.Ordered, what + ": sequence numbers out of order");
@@ -326,6 +328,8 @@ void FloodCompare(Checks& c) {
               cpu(Side::Ours), cpu(Side::Hidapi), cpu(Side::Platform));
   std::printf("VMTEST FIGURE flood-compare platform: %.0f reports/s without the hand-off, ratio %.3f to hidapi\n",
               rate(Side::Platform), hidapi > 0 ? rate(Side::Platform) / hidapi : 0.0);
+  std::printf("VMTEST FIGURE flood-compare wake-ups: ours %.1f reports per wake-up of the UI thread (median)\n",
+              Median(reportsPerWakeUp));
   const QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
   std::printf("VMTEST FIGURE flood-compare event dispatcher: %s\n",
               dispatcher != nullptr ? dispatcher->metaObject()->className() : "none");
