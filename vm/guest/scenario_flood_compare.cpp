@@ -44,18 +44,29 @@ constexpr int kRounds = 9;
 constexpr std::size_t kReportBytes = 64;  // report ID included
 constexpr int kIdleMs = 1000;             // this long without a report ends a reading
 
-double CpuSeconds() {
+// This process's CPU time and context switches so far, every thread included.
+struct Usage {
+  double CpuSeconds = 0;
+  long Voluntary = 0;    // a thread blocked
+  long Involuntary = 0;  // a thread was preempted
+};
+
+Usage CurrentUsage() {
   rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);  // every thread of this process
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  getrusage(RUSAGE_SELF, &usage);
+  Usage u;
+  u.CpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  u.Voluntary = usage.ru_nvcsw;
+  u.Involuntary = usage.ru_nivcsw;
+  return u;
 }
 
 // What one side received of one flood. `report` is the whole report, report ID first.
 struct FloodTally {
   std::uint32_t Received = 0;
-  double CpuAtFirst = 0;
-  double CpuAtEnd = 0;  // set by the side once its reading is over
+  Usage AtFirst;
+  Usage AtEnd;  // set by the side once its reading is over
   std::int64_t FirstSequence = -1;
   std::int64_t LastSequence = -1;
   bool Ordered = true;
@@ -68,7 +79,7 @@ struct FloodTally {
     std::memcpy(&sequence, report + kReportBytes - sizeof sequence, sizeof sequence);
     const Clock::time_point now = Clock::now();
     if (Received == 0) {
-      CpuAtFirst = CpuSeconds();
+      AtFirst = CurrentUsage();
       First = now;
       FirstSequence = sequence;
     } else if (static_cast<std::int64_t>(sequence) <= LastSequence) {
@@ -83,7 +94,16 @@ struct FloodTally {
   // Reports per second of reading; the first report starts the clock, so it is not counted.
   double PerSecond() const { return Received > 1 && Ms() > 0 ? (Received - 1) * 1000.0 / Ms() : 0.0; }
   // Microseconds of this process's CPU per report after the first, until the reading ended.
-  double CpuUsPerReport() const { return Received > 1 ? (CpuAtEnd - CpuAtFirst) * 1e6 / (Received - 1) : 0.0; }
+  double CpuUsPerReport() const {
+    return Received > 1 ? (AtEnd.CpuSeconds - AtFirst.CpuSeconds) * 1e6 / (Received - 1) : 0.0;
+  }
+  // Context switches of this process per report after the first.
+  double VoluntaryPerReport() const {
+    return Received > 1 ? static_cast<double>(AtEnd.Voluntary - AtFirst.Voluntary) / (Received - 1) : 0.0;
+  }
+  double InvoluntaryPerReport() const {
+    return Received > 1 ? static_cast<double>(AtEnd.Involuntary - AtFirst.Involuntary) / (Received - 1) : 0.0;
+  }
   // Sent between this side's first and last report but never received (dropped by a full queue).
   std::int64_t Lost() const {
     return Received == 0 ? 0 : LastSequence - FirstSequence + 1 - static_cast<std::int64_t>(Received);
@@ -123,7 +143,7 @@ class OurSide {
     });
     idle.start(100);
     if (!done_) loop_.exec();
-    tally_.CpuAtEnd = CpuSeconds();
+    tally_.AtEnd = CurrentUsage();
     idle.stop();
     if (device_ && device_->Reader()) wakeUps_ = device_->Reader()->HandOffs();
     device_.reset();
@@ -191,7 +211,7 @@ FloodTally ReadWithHidapi(const std::string& path, bool& opened) {
     if (static_cast<std::size_t>(n) != kReportBytes) continue;
     if (tally.Take(report.data()) + 1 == kFloodReports) break;
   }
-  tally.CpuAtEnd = CpuSeconds();
+  tally.AtEnd = CurrentUsage();
   hid_close(device);
   return tally;
 }
@@ -218,7 +238,7 @@ FloodTally ReadWithPlatform(IHidPlatform& platform, const std::string& path, boo
     if (bytes != kReportBytes) continue;
     if (tally.Take(report.data()) + 1 == kFloodReports) break;
   }
-  tally.CpuAtEnd = CpuSeconds();
+  tally.AtEnd = CurrentUsage();
   platform.Close(handle);
   return tally;
 }
@@ -245,9 +265,9 @@ double Median(std::vector<double> values) {
 
 void Print(int round, const char* side, const FloodTally& t) {
   std::printf("VMTEST FIGURE flood-compare round %d %-8s: %u of %u reports received, %lld lost in between, %.0f ms, "
-              "%.0f reports/s, %.1f us CPU per report\n",
+              "%.0f reports/s, %.1f us CPU per report, %.2f + %.2f context switches per report (blocked + preempted)\n",
               round, side, t.Received, kFloodReports, static_cast<long long>(t.Lost()), t.Ms(), t.PerSecond(),
-              t.CpuUsPerReport());
+              t.CpuUsPerReport(), t.VoluntaryPerReport(), t.InvoluntaryPerReport());
   std::fflush(stdout);
 }
 
