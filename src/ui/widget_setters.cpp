@@ -40,8 +40,8 @@ bool SetRoleColor(QWidget* widget, QPalette::ColorRole role, Rgb color) {
   return true;
 }
 
-constexpr int kQuartersPerPixel = 4;
-// Kerning and rounding never move a character of a line of a few dozen characters this far.
+constexpr int kUnitsPerPixel = 64;
+// Rounding and a glyph's overhang beyond its advance never reach this far.
 constexpr int kSlackPixels = 2;
 
 void AutoSizeToText(QLabel* label) {
@@ -88,11 +88,36 @@ void ReservedLabel::Reserve(QLabel* label, int width) {
   label->setTextFormat(Qt::PlainText);
   const QFontMetricsF metrics(label->font());
   for (int code = 0; code < 256; ++code) {
-    const double quarters = metrics.horizontalAdvance(QChar(static_cast<char16_t>(code))) * kQuartersPerPixel;
-    widest_[static_cast<std::size_t>(code)] = static_cast<std::uint8_t>(std::clamp(std::ceil(quarters), 0.0, 255.0));
-    narrowest_[static_cast<std::size_t>(code)] = static_cast<std::uint8_t>(std::clamp(std::floor(quarters), 0.0, 255.0));
+    advance64_[static_cast<std::size_t>(code)] = static_cast<std::int32_t>(
+        std::lround(metrics.horizontalAdvance(QChar(static_cast<char16_t>(code))) * kUnitsPerPixel));
   }
+  kerning64_.clear();
   reserved_ = true;
+}
+
+std::int64_t ReservedLabel::Offset64(std::string_view text, std::size_t index) {
+  std::int64_t offset = 0;
+  for (std::size_t i = 0; i < index && i < text.size(); ++i) {
+    const auto first = static_cast<unsigned char>(text[i]);
+    offset += advance64_[first];
+    if (i + 1 >= text.size()) {
+      break;
+    }
+    // The kerning of a pair, measured once: what the two together take beyond their advances.
+    const auto second = static_cast<unsigned char>(text[i + 1]);
+    const auto pair = static_cast<std::uint16_t>(first << 8 | second);
+    auto known = kerning64_.find(pair);
+    if (known == kerning64_.end()) {
+      const QChar both[] = {QChar(static_cast<char16_t>(first)), QChar(static_cast<char16_t>(second))};
+      const double together = QFontMetricsF(label_->font()).horizontalAdvance(QString(both, 2));
+      known = kerning64_
+                  .emplace(pair, static_cast<std::int32_t>(std::lround(together * kUnitsPerPixel)) -
+                                     advance64_[first] - advance64_[second])
+                  .first;
+    }
+    offset += known->second;
+  }
+  return offset;
 }
 
 bool ReservedLabel::SetText(std::string_view text) {
@@ -102,11 +127,8 @@ bool ReservedLabel::SetText(std::string_view text) {
     return false;
   }
   if (reserved_) {
-    int units = 0;
-    for (const char c : text) {
-      units += widest_[static_cast<unsigned char>(c)];
-    }
-    if ((units + kQuartersPerPixel - 1) / kQuartersPerPixel + kSlackPixels > label->width()) {
+    const std::int64_t width = Offset64(text, text.size());
+    if ((width + kUnitsPerPixel - 1) / kUnitsPerPixel + kSlackPixels > label->width()) {
       // Too long for the room reserved: from now on the label is a plain self-sizing text again,
       // drawn over whatever lies beyond its room, as any other static text.
       reserved_ = false;
@@ -133,11 +155,7 @@ bool ReservedLabel::SetText(std::string_view text) {
     ++same;
   }
   same = same > 0 ? same - 1 : 0;
-  int units = 0;
-  for (std::size_t i = 0; i < same; ++i) {
-    units += narrowest_[static_cast<unsigned char>(text[i])];
-  }
-  const int left = std::max(0, units / kQuartersPerPixel - kSlackPixels);
+  const int left = std::max<int>(0, static_cast<int>(Offset64(text, same) / kUnitsPerPixel) - kSlackPixels);
   // The label would ask for a repaint of all of itself.
   label->setAttribute(Qt::WA_UpdatesDisabled, true);
   label->setText(Latin1(text));

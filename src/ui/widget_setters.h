@@ -4,8 +4,10 @@
 
 #include <QPoint>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <unordered_map>
 
 #include "protocol/live_view_model.h"
 
@@ -62,11 +64,14 @@ class ReservedLabel {
   bool SetText(std::string_view text);
 
  private:
-  // Per-character advances of the label's font for all 256 Latin-1 codes, in quarter pixels,
-  // rounded up and down. Summed over a text they bound its width, and where a character starts,
-  // without laying the text out.
-  std::array<std::uint8_t, 256> widest_{};
-  std::array<std::uint8_t, 256> narrowest_{};
+  // Where the character at `index` of `text` starts, and (index = size) how wide the text is, in
+  // 1/64 pixels, from the advances of its characters and the kerning of each pair: no layout.
+  std::int64_t Offset64(std::string_view text, std::size_t index);
+
+  // Advances of the label's font for all 256 Latin-1 codes, and the kerning of the pairs met so
+  // far, in 1/64 pixels.
+  std::array<std::int32_t, 256> advance64_{};
+  std::unordered_map<std::uint16_t, std::int32_t> kerning64_;
   QLabel* label_ = nullptr;
   bool reserved_ = false;
 };
