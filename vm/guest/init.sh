@@ -33,6 +33,9 @@ mkdir -p /run/udev
 /lib/systemd/systemd-udevd --daemon >/tmp/udevd.log 2>&1 || fail "udevd did not start"
 
 echo "VMTEST uptime before tests: $(cut -d' ' -f1 /proc/uptime) s"
+# Timed waits and clock reads cost what the clock source costs; under emulation that differs a lot.
+echo "VMTEST FIGURE clock source: $(cat /sys/devices/system/clocksource/clocksource0/current_clocksource 2>/dev/null)" \
+  "(available: $(cat /sys/devices/system/clocksource/clocksource0/available_clocksource 2>/dev/null))"
 scenarios="$(cat /etc/zrv-scenarios 2>/dev/null)"
 # shellcheck disable=SC2086  # the list is words
 timeout 200 /usr/bin/zrv-vm-guest $scenarios
