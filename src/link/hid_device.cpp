@@ -240,27 +240,8 @@ void THidDeviceReadThread::HandOff(Pending kind) {
   changed_.notify_all();  // a Stop waiting on the UI thread serves it itself
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
-  if (kind == Pending::Data) AwaitNextReport();
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return pending_ == Pending::None || released_; });
-}
-
-void THidDeviceReadThread::AwaitNextReport() {
-  IHidPlatform& platform = device_.platform_;
-  const HidHandle handle = device_.ReadHandle();
-  while (!stopRequested_.load()) {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      if (pending_ == Pending::None || released_) return;
-    }
-    // A report, or a handle that can no longer be waited on: the release is waited for alone.
-    if (platform.WaitForInput(handle, device_.ReadSliceTime()) != HidInputWait::Quiet) return;
-  }
-}
-
-bool THidDeviceReadThread::HandOffPending() const {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  return pending_ != Pending::None;
 }
 
 void THidDeviceReadThread::PauseOneSlice() {

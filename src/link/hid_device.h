@@ -168,8 +168,6 @@ class THidDeviceReadThread : public std::enable_shared_from_this<THidDeviceReadT
   std::size_t ReportBufferSize() const { return reportBuffer_.size(); }
   std::uint32_t BytesRead() const { return bytesRead_.load(); }
   std::uint32_t LastError() const { return lastError_.load(); }
-  // Whether a report or an error is handed over and its call has not run yet.
-  bool HandOffPending() const;
   // Wake-ups of the UI thread so far (reports and failed read starts handed over).
   std::uint64_t HandOffs() const { return handOffs_.load(std::memory_order_relaxed); }
 
@@ -180,12 +178,6 @@ class THidDeviceReadThread : public std::enable_shared_from_this<THidDeviceReadT
 
   void Run();
   void HandOff(Pending kind);
-  // While the UI thread serves a report (and takes what queues up behind it), waits for the
-  // device's next report instead of for the end of the service. When the service ends first, as
-  // it does under a flood on one core, nothing then has to wake this thread just for it to go
-  // and wait for input again. Returns on a report, a stop, an unusable handle or the service's end
-  // noticed between slices.
-  void AwaitNextReport();
   // Waits one slice, or less when a stop is requested.
   void PauseOneSlice();
   // UI thread: runs the pending hand-off, if any.
@@ -207,7 +199,7 @@ class THidDeviceReadThread : public std::enable_shared_from_this<THidDeviceReadT
   int wakeFd_ = -1;  // eventfd: the reader signals the UI thread here
   QSocketNotifier* notifier_ = nullptr;
 
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::condition_variable changed_;
   Pending pending_ = Pending::None;  // guarded by mutex_
   bool serving_ = false;             // guarded by mutex_

@@ -82,9 +82,6 @@ class WriteTap : public IHidPlatform {
                   std::uint32_t& bytesRead) override {
     return inner_.ReadQueued(handle, buffer, length, bytesRead);
   }
-  HidInputWait WaitForInput(HidHandle handle, int sliceMs) override {
-    return inner_.WaitForInput(handle, sliceMs);
-  }
   void SetChangeNotification(std::function<void()> onChange) override {
     inner_.SetChangeNotification(std::move(onChange));
   }

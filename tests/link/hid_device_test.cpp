@@ -356,35 +356,6 @@ TEST_F(DeviceTest, AHandlerThatEndsItsDeliveriesMidBurstGetsNoMore) {
   device->SetOnData(nullptr);
 }
 
-TEST_F(DeviceTest, WhileAReportIsServedTheReaderWaitsForInputWithoutReadingIt) {
-  auto sim = platform.Plug(DeviceConfig(1));
-  Start();
-  auto device = Claim(0);
-  device->SetReadSliceTime(10);
-  device->SetOnData(recorder.DataHandler());
-  sim->InjectInputReport(Numbered(1).data(), 65);
-  // The UI thread has not run the call yet; the reader already waits for the next report.
-  ASSERT_TRUE(WaitWithoutEvents([&] { return device->Reader()->HandOffPending() && sim->WaitingReads() == 1; }));
-  // That report ends the wait, but stays queued until the handler has run: the buffer is in use.
-  sim->InjectInputReport(Numbered(2).data(), 65);
-  ASSERT_TRUE(WaitWithoutEvents([&] { return sim->WaitingReads() == 0; }));
-  EXPECT_EQ(sim->QueuedInputReports(), 1);
-  EXPECT_TRUE(device->Reader()->HandOffPending());
-  ASSERT_TRUE(RunUntil([&] { return recorder.deliveries.size() >= 2; }));
-  EXPECT_EQ(recorder.deliveries[0].data[0], 1);
-  EXPECT_EQ(recorder.deliveries[1].data[0], 2);
-  EXPECT_EQ(device->Reader()->HandOffs(), 1u);  // the second came with the first's wake-up
-
-  // Served, the reader goes on waiting for input; clearing the handler stops it from there.
-  ASSERT_TRUE(WaitWithoutEvents([&] { return !device->Reader()->HandOffPending() && sim->WaitingReads() == 1; }));
-  device->SetOnData(nullptr);
-  EXPECT_FALSE(device->ReaderRunning());
-  EXPECT_EQ(sim->WaitingReads(), 0);
-  sim->InjectInputReport(Numbered(3).data(), 65);
-  RunRounds(20);
-  EXPECT_EQ(recorder.deliveries.size(), 2u);
-}
-
 TEST_F(DeviceTest, WriteReportSendsOneWholeReportAndKeepsTheHandle) {
   auto sim = platform.Plug(DeviceConfig(1));
   Start();

@@ -175,49 +175,6 @@ TEST(HidrawChannel, QueuedReportsAreTakenWithoutWaitingAndNeverDuringARead) {
   EXPECT_FALSE(numbered.ReadQueued(buf.data(), buf.size(), n));
 }
 
-TEST(HidrawChannel, WaitingForInputReadsNothingAndEndsOnShutdown) {
-  Pair p;
-  HidrawChannel ch(p.ours, true);
-  EXPECT_EQ(ch.WaitForInput(0), HidInputWait::Quiet);
-  p.Send({4, 2});
-  EXPECT_EQ(ch.WaitForInput(kLongSlice), HidInputWait::Ready);
-  EXPECT_EQ(ch.WaitForInput(kLongSlice), HidInputWait::Ready);  // still there: nothing was read
-  std::array<std::uint8_t, 8> buf{};
-  std::uint32_t n = 0, error = 0;
-  ASSERT_TRUE(ch.ReadQueued(buf.data(), buf.size(), n));
-  EXPECT_EQ(Bytes(buf.begin(), buf.begin() + n), (Bytes{4, 2}));
-
-  // Not while a read is outstanding: that read owns the next report.
-  ASSERT_TRUE(ch.StartRead(buf.data(), buf.size(), error));
-  EXPECT_EQ(ch.WaitForInput(kLongSlice), HidInputWait::Unusable);
-  ch.CancelRead();
-
-  // A close from another thread ends a long wait at once, and later waits do not spin.
-  std::atomic<bool> waiting{false};
-  HidInputWait result = HidInputWait::Ready;
-  std::thread reader([&] {
-    waiting = true;
-    result = ch.WaitForInput(kLongSlice);
-  });
-  while (!waiting) std::this_thread::yield();
-  ch.Shutdown();
-  reader.join();
-  EXPECT_EQ(result, HidInputWait::Unusable);
-  EXPECT_EQ(ch.WaitForInput(kLongSlice), HidInputWait::Unusable);
-}
-
-TEST(HidrawChannel, WaitingForInputOnAGoneDeviceReturnsForTheReadToTell) {
-  Pair p;
-  HidrawChannel ch(p.ours, true);
-  ::close(p.peer);
-  p.peer = -1;
-  EXPECT_EQ(ch.WaitForInput(kLongSlice), HidInputWait::Ready);
-  std::array<std::uint8_t, 8> buf{};
-  std::uint32_t n = 0;
-  EXPECT_FALSE(ch.ReadQueued(buf.data(), buf.size(), n));
-  EXPECT_TRUE(ch.IsGone());
-}
-
 TEST(HidrawChannel, WriteSendsTheWholeBufferIdByteIncluded) {
   Pair p;
   HidrawChannel numbered(::dup(p.ours), true);

@@ -577,7 +577,6 @@ class Soak {
         [&] {
           for (const auto& device : form_->ListedDevices()) {
             if (!device || !device->ReaderRunning()) continue;
-            if (device->Reader()->HandOffPending()) return false;
             const Slot* slot = SlotOf(device.get());
             const auto sim = slot != nullptr ? DeviceOf(*slot) : nullptr;
             if (!sim || sim->Path() != device->PlugInfo()->InterfacePath || !sim->Plugged()) continue;

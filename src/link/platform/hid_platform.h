@@ -49,13 +49,6 @@ enum class HidOpenMode {
   Read,       // for the reader thread
 };
 
-// Outcome of waiting one slice for input without reading it.
-enum class HidInputWait {
-  Ready,     // a report is waiting, or the device was found gone (a read will tell which)
-  Quiet,     // the slice ended first
-  Unusable,  // no such read handle, it was closed, or a read is outstanding on it
-};
-
 // Outcome of waiting one slice for a started read.
 enum class HidWaitResult {
   Completed,  // the read is over (successfully or not): ask GetReadResult
@@ -100,10 +93,6 @@ class IHidPlatform {
   virtual HidWaitResult WaitRead(HidHandle handle, int sliceMs) = 0;
   virtual bool GetReadResult(HidHandle handle, std::uint32_t& bytesRead) = 0;
   virtual void CancelRead(HidHandle handle) = 0;
-  // Waits at most `sliceMs` until a report is waiting on a read handle, reading nothing; only
-  // while no read is outstanding on it. Lets the reader wait for the next report while the UI
-  // thread still serves the last one, so that the end of that service need not wake it.
-  virtual HidInputWait WaitForInput(HidHandle handle, int sliceMs) = 0;
   // Takes one report that is already waiting on a read handle, without waiting: true with
   // `bytesRead` > 0 when there was one. Only while no read is outstanding on the handle; used by
   // the thread serving a hand-off (the reader is blocked meanwhile) to take a burst in one go.

@@ -166,30 +166,6 @@ void HidrawChannel::Shutdown() {
   Wake();
 }
 
-HidInputWait HidrawChannel::WaitForInput(int sliceMs) {
-  {
-    std::lock_guard lock(mutex_);
-    if (shutdown_ || !IsUsable() || state_ == ReadState::Pending) return HidInputWait::Unusable;
-    if (gone_) return HidInputWait::Ready;  // the next read reports it
-    polling_ = true;
-  }
-  pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-  const int ready = ::poll(fds, 2, sliceMs < 0 ? 0 : sliceMs);
-  const int pollError = errno;
-
-  std::lock_guard lock(mutex_);
-  polling_ = false;
-  if (fds[1].revents != 0) DrainWake();
-  if (shutdown_) return HidInputWait::Unusable;
-  if (ready < 0) return pollError == EINTR ? HidInputWait::Quiet : HidInputWait::Unusable;
-  if ((fds[0].revents & POLLIN) != 0) return HidInputWait::Ready;
-  if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-    gone_ = true;
-    return HidInputWait::Ready;
-  }
-  return HidInputWait::Quiet;
-}
-
 bool HidrawChannel::ReadQueued(std::uint8_t* buffer, std::size_t length,
                               std::uint32_t& bytesRead) {
   bytesRead = 0;

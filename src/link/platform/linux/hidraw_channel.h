@@ -36,9 +36,6 @@ class HidrawChannel {
   // One report already in the descriptor's queue, without waiting; false when none is there, a
   // read is outstanding, or the channel is shut down or gone.
   bool ReadQueued(std::uint8_t* buffer, std::size_t length, std::uint32_t& bytesRead);
-  // One slice of waiting until a report is in the descriptor's queue, reading nothing. Shutdown
-  // ends it at once.
-  HidInputWait WaitForInput(int sliceMs);
 
   bool Write(const std::uint8_t* buffer, std::size_t length, std::uint32_t& written);
 

@@ -298,12 +298,6 @@ void LinuxHidPlatform::CancelRead(HidHandle handle) {
   if (h && h->Channel) h->Channel->CancelRead();
 }
 
-HidInputWait LinuxHidPlatform::WaitForInput(HidHandle handle, int sliceMs) {
-  const auto h = Find(handle);
-  if (!h || !h->Channel || h->Mode != HidOpenMode::Read) return HidInputWait::Unusable;
-  return h->Channel->WaitForInput(sliceMs);
-}
-
 bool LinuxHidPlatform::ReadQueued(HidHandle handle, std::uint8_t* buffer, std::size_t length,
                                   std::uint32_t& bytesRead) {
   bytesRead = 0;

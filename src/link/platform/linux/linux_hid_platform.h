@@ -75,7 +75,6 @@ class LinuxHidPlatform : public IHidPlatform {
   void CancelRead(HidHandle handle) override;
   bool ReadQueued(HidHandle handle, std::uint8_t* buffer, std::size_t length,
                   std::uint32_t& bytesRead) override;
-  HidInputWait WaitForInput(HidHandle handle, int sliceMs) override;
 
   void SetChangeNotification(std::function<void()> onChange) override;
 

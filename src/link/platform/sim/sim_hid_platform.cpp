@@ -19,7 +19,6 @@ struct Handle {
   std::size_t length = 0;
   std::uint32_t bytes = 0;
   bool ok = false;
-  bool closed = false;
   std::condition_variable done;
 };
 
@@ -147,7 +146,6 @@ void SimHidDevice::InjectInputReport(const std::uint8_t* report, std::size_t len
     return;
   }
   PushQueue(report, n);
-  input_.notify_all();
 }
 
 void SimHidDevice::SetModel(std::shared_ptr<ISimHidModel> model) {
@@ -211,8 +209,6 @@ SimHidPlatform::~SimHidPlatform() {
     for (auto& [id, handle] : core_->handles) {
       if (handle->read == Handle::Read::Pending) Core::Complete(*handle, false, 0);
       handle->device->pendingReads_.clear();
-      handle->closed = true;
-      handle->device->input_.notify_all();
     }
     core_->handles.clear();
     for (auto& device : core_->present) device->plugged_ = false;
@@ -242,7 +238,6 @@ void SimHidPlatform::Unplug(const std::shared_ptr<SimHidDevice>& device) {
   for (Handle* reader : device->pendingReads_) Core::Complete(*reader, false, 0);
   device->pendingReads_.clear();
   device->ringCount_ = 0;
-  device->input_.notify_all();
   PostChange();
 }
 
@@ -334,8 +329,6 @@ void SimHidPlatform::Close(HidHandle id) {
       Core::DropPending(device.pendingReads_, handle.get());
       Core::Complete(*handle, false, 0);
     }
-    handle->closed = true;
-    device.input_.notify_all();
     ++device.closes_;
     --device.openHandles_;
   }
@@ -487,24 +480,6 @@ void SimHidPlatform::CancelRead(HidHandle id) {
   handle->read = Handle::Read::Idle;
   handle->buffer = nullptr;
   handle->done.notify_all();  // a waiter sees the read over
-}
-
-HidInputWait SimHidPlatform::WaitForInput(HidHandle id, int sliceMs) {
-  std::unique_lock<std::mutex> lock(core_->mutex);
-  const auto it = core_->handles.find(id);
-  if (it == core_->handles.end()) return HidInputWait::Unusable;
-  const std::shared_ptr<Handle> handle = it->second;
-  const std::shared_ptr<SimHidDevice> device = handle->device;
-  if (handle->mode != HidOpenMode::Read || handle->read == Handle::Read::Pending || !device->plugged_) {
-    return HidInputWait::Unusable;
-  }
-  const auto usable = [&] { return !handle->closed && device->plugged_; };
-  ++device->waiting_;
-  device->input_.wait_for(lock, std::chrono::milliseconds(std::max(sliceMs, 0)),
-                          [&] { return device->ringCount_ > 0 || !usable(); });
-  --device->waiting_;
-  if (!usable()) return HidInputWait::Unusable;
-  return device->ringCount_ > 0 ? HidInputWait::Ready : HidInputWait::Quiet;
 }
 
 bool SimHidPlatform::ReadQueued(HidHandle id, std::uint8_t* buffer, std::size_t length,

@@ -92,7 +92,7 @@ class SimHidDevice {
   int PreparsedDataQueries() const;
   int DroppedInputReports() const;  // lost to a full queue or an unplugged device
   int QueuedInputReports() const;
-  int WaitingReads() const;  // threads inside WaitRead or WaitForInput on a handle of this device
+  int WaitingReads() const;  // threads inside WaitRead on a handle of this device
   std::vector<std::vector<std::uint8_t>> WrittenReports() const;
 
  private:
@@ -114,7 +114,6 @@ class SimHidDevice {
   std::size_t ringHead_ = 0;
   std::size_t ringCount_ = 0;
   std::vector<sim_detail::Handle*> pendingReads_;  // oldest first
-  std::condition_variable input_;  // a report was queued, or the device or a handle went away
   int writes_ = 0;
   int writeAttempts_ = 0;
   int opens_[3] = {0, 0, 0};
@@ -167,7 +166,6 @@ class SimHidPlatform : public IHidPlatform {
   void CancelRead(HidHandle handle) override;
   bool ReadQueued(HidHandle handle, std::uint8_t* buffer, std::size_t length,
                   std::uint32_t& bytesRead) override;
-  HidInputWait WaitForInput(HidHandle handle, int sliceMs) override;
   void SetChangeNotification(std::function<void()> onChange) override;
 
   // Error codes that StartRead reports.
