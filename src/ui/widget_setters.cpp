@@ -11,7 +11,9 @@
 #include <QTableWidgetItem>
 #include <QFontMetricsF>
 #include <QBrush>
+#include <QEvent>
 #include <QImage>
+#include <QPainter>
 #include <QPixmap>
 #include <QRect>
 #include <algorithm>
@@ -53,6 +55,41 @@ void AutoSizeToText(QLabel* label) {
   }
 }
 
+// Paints a reserved label's one line of plain text as the label's own painting does, without the
+// line layout that painting runs through: the text is shaped and drawn straight at its baseline,
+// which is where the label's layout puts it (one line, left-aligned, centred vertically).
+class OneLineText final : public QObject {
+ public:
+  explicit OneLineText(QLabel* label) : QObject(label), label_(label) { label->installEventFilter(this); }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched != label_ || event->type() != QEvent::Paint || !label_->autoFillBackground() ||
+        !label_->isEnabled()) {
+      return false;
+    }
+    const QString text = label_->text();
+    // Mnemonics, tabs and line breaks are the label's own business.
+    for (const QChar c : text) {
+      if (c == QLatin1Char('&') || c == QLatin1Char('\t') || c == QLatin1Char('\n')) {
+        return false;
+      }
+    }
+    if (text.isEmpty()) {
+      return true;
+    }
+    QPainter painter(label_);
+    const QFontMetricsF metrics(painter.font());
+    const QRect area = label_->contentsRect();
+    painter.setPen(label_->palette().color(label_->foregroundRole()));
+    const qreal top = area.y() + (area.height() - (metrics.ascent() + metrics.descent())) / 2;
+    painter.drawText(QPointF(area.x(), top + metrics.ascent()), text);
+    return true;
+  }
+
+ private:
+  QLabel* label_;
+};
+
 }  // namespace
 
 void FitLabelToText(QLabel* label) {
@@ -92,6 +129,10 @@ void ReservedLabel::Reserve(QLabel* label, int width) {
         std::lround(metrics.horizontalAdvance(QChar(static_cast<char16_t>(code))) * kUnitsPerPixel));
   }
   kerning64_.clear();
+  if (label->alignment() == (Qt::AlignLeft | Qt::AlignVCenter) && label->indent() <= 0 && label->margin() == 0 &&
+      label->frameWidth() == 0 && !label->wordWrap()) {
+    new OneLineText(label);
+  }
   reserved_ = true;
 }
 
