@@ -295,11 +295,11 @@ void THidDeviceReadThread::Serve() {
 }
 
 void THidDeviceReadThread::TakeQueuedReports() {
-  IHidPlatform& platform = device_.platform_;
   for (int taken = 0; taken < kMaxQueuedReportsPerWake; ++taken) {
     // A stop may come from a handler; the device stops its reader before it goes, so without a
-    // stop request the device is still there.
+    // stop request the device is still there. Nothing of it may be touched before this check.
     if (stopRequested_.load()) return;
+    IHidPlatform& platform = device_.platform_;
     const THidDataEvent handler = device_.onData_;
     const HidHandle handle = device_.ReadHandle();
     if (!handler || handle == kInvalidHidHandle) return;
