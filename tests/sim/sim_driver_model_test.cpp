@@ -45,23 +45,5 @@ TEST(SimDriverModel, AClockMovesTheReadingsAtEveryRequest) {
   EXPECT_EQ(model->Driver().CommandCount(11), 3U);
 }
 
-TEST(SimDriverModel, WithoutAClockOnlyAdvanceMovesTheReadings) {
-  SimHidPlatform platform;
-  auto model = std::make_shared<SimDriverModel>();
-  model->Driver().SetLively(true);
-  SimHidDeviceConfig config;
-  config.Path = "/sim/driver";
-  config.Instance = 1;
-  const std::shared_ptr<SimHidDevice> device = SimDriverModel::PlugDriver(platform, config, model);
-  const auto request = StatusRequest();
-
-  model->Advance(1000);
-  model->Advance(2000);
-  const std::uint16_t moved = model->Driver().Model().Status.Potentiometer;
-  model->OnOutputReport(*device, request.data(), request.size());
-  EXPECT_EQ(model->Driver().NowMs(), 2000U);
-  EXPECT_EQ(model->Driver().Model().Status.Potentiometer, moved);
-}
-
 }  // namespace
 }  // namespace zrv
