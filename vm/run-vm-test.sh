@@ -6,7 +6,8 @@
 #
 # Environment: ZRV_VM_TIMEOUT (whole run, s, default 600), ZRV_VM_BOOT_TIMEOUT (the VM, s,
 # default 240), ZRV_VM_ACCEL (default tcg), ZRV_VM_SCENARIOS (guest scenarios, default all),
-# ZRV_VM_GUEST_ENV (NAME=value words exported in the guest, e.g. QT_NO_GLIB=1).
+# ZRV_VM_GUEST_ENV (NAME=value words exported in the guest, e.g. QT_NO_GLIB=1), ZRV_VM_SMP
+# (virtual CPUs, default 1).
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -178,7 +179,7 @@ log "initramfs $(($(stat -c %s "$work/initrd.gz") / 1024 / 1024)) MiB"
 console="$work/console.log"
 log "booting $(basename "$vmlinuz") under qemu (${ZRV_VM_ACCEL:-tcg})"
 set +e
-timeout -k 5 "${ZRV_VM_BOOT_TIMEOUT:-240}" qemu-system-x86_64 -accel "${ZRV_VM_ACCEL:-tcg}" -M pc -m 512 -smp 1 \
+timeout -k 5 "${ZRV_VM_BOOT_TIMEOUT:-240}" qemu-system-x86_64 -accel "${ZRV_VM_ACCEL:-tcg}" -M pc -m 512 -smp "${ZRV_VM_SMP:-1}" \
   -nographic -no-reboot -nic none -kernel "$vmlinuz" -initrd "$work/initrd.gz" \
   -append "console=ttyS0 rdinit=/init panic=-1 quiet loglevel=4" </dev/null >"$console" 2>&1
 qemu_rc=$?

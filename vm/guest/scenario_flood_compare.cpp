@@ -15,6 +15,7 @@
 // each one. Run by name (ZRV_VM_SCENARIOS=flood-compare).
 #include <hidapi.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QAbstractEventDispatcher>
 #include <QEventLoop>
@@ -339,6 +340,7 @@ void FloodCompare(Checks& c) {
     }
   }
   hid_exit();
+  const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
   auto rate = [&](Side s) { return Median(figures[static_cast<std::size_t>(s)].PerSecond); };
   auto cpu = [&](Side s) { return Median(figures[static_cast<std::size_t>(s)].CpuUs); };
   const double ours = rate(Side::Ours);
@@ -354,8 +356,8 @@ void FloodCompare(Checks& c) {
   std::printf("VMTEST FIGURE flood-compare event dispatcher: %s\n",
               dispatcher != nullptr ? dispatcher->metaObject()->className() : "none");
   std::printf("VMTEST FIGURE flood-compare: ours %.0f reports/s, hidapi %.0f reports/s, ratio %.3f "
-              "(medians of %d rounds, %u reports per flood, qemu TCG, one CPU)\n",
-              ours, hidapi, hidapi > 0 ? ours / hidapi : 0.0, kRounds, kFloodReports);
+              "(medians of %d rounds, %u reports per flood, %ld guest CPU%s)\n",
+              ours, hidapi, hidapi > 0 ? ours / hidapi : 0.0, kRounds, kFloodReports, cpus, cpus == 1 ? "" : "s");
   std::fflush(stdout);
 }
 
