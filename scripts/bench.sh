@@ -6,6 +6,7 @@
 #   ZRV_BENCH_BUILD_DIR  build directory (default: the default preset's, build/default)
 #   ZRV_BENCH_UI_SECONDS seconds per CPU run of bench_ui (default 20)
 #   ZRV_BENCH_DEMO_SECONDS seconds of the demo's CPU run (default 60)
+#   ZRV_YARDSTICK_SECONDS seconds of each yardstick run after it (default 30)
 #   ZRV_BENCH_SKIP_VM=1  leave out the VM comparison (it needs root, qemu and a few minutes)
 #   ZRV_BENCH_OUT        where the raw outputs go (default: a new directory under /tmp)
 # The table is also written to $ZRV_BENCH_OUT/table.md.
@@ -60,10 +61,17 @@ done
 demo_script="$root/bench/ui/demo_cpu.sh"
 if [ -f "$demo_script" ] && echo "$all_targets" | grep -q '^\.\.\. zrv-pc-demo$'; then
   log "building zrv-pc-demo and measuring its CPU (${ZRV_BENCH_DEMO_SECONDS:-60} s)"
-  cmake --build "$build" -j2 --target zrv-pc-demo >>"$out/build.log" 2>&1 || { tail -n 60 "$out/build.log"; exit 1; }
+  # The yardstick (a bare Qt window at 25 repaints a second) is measured after it, when the tree has it.
+  yardstick_target=()
+  echo "$all_targets" | grep -q '^\.\.\. qt_yardstick$' && yardstick_target=(qt_yardstick)
+  cmake --build "$build" -j2 --target zrv-pc-demo "${yardstick_target[@]}" >>"$out/build.log" 2>&1 ||
+    { tail -n 60 "$out/build.log"; exit 1; }
   demo="$(find "$build/apps" -type f -name zrv-pc-demo -perm -u+x | head -n 1)"
+  yardstick=""
+  [ ${#yardstick_target[@]} -eq 0 ] || yardstick="$(find "$build/bench" -type f -name qt_yardstick -perm -u+x | head -n 1)"
   # Its own virtual X server when there is no display, so the offscreen default must not leak in.
-  (unset QT_QPA_PLATFORM; sh "$demo_script" "$demo" "${ZRV_BENCH_DEMO_SECONDS:-60}") >"$out/demo_cpu.txt" 2>"$out/demo_cpu.err" ||
+  (unset QT_QPA_PLATFORM; sh "$demo_script" "$demo" "${ZRV_BENCH_DEMO_SECONDS:-60}" "$yardstick") \
+    >"$out/demo_cpu.txt" 2>"$out/demo_cpu.err" ||
     { cat "$out/demo_cpu.err"; log "demo_cpu.sh failed"; exit 1; }
 fi
 
@@ -192,6 +200,11 @@ if demo:
     rows.append(("CPU of the demo, connected and polling at 25 Hz",
                  f"{m.group(4)} % of one core ({m.group(3)} CPU s per minute, {m.group(2)} s run)" if m else "not printed",
                  "bench/ui/demo_cpu.sh"))
+    m = find(r"zrv-pc-demo: .*?\(\d+ threads, (\d+) runs on a CPU per second\)", demo)
+    if m:
+        rows.append(("Times the demo's threads were put on a CPU, per second", m.group(1), "bench/ui/demo_cpu.sh"))
+    for y in re.finditer(r"^yardstick, (.*?): [\d.]+ CPU s over \d+ s = [\d.]+ CPU s per minute = ([\d.]+) % of one core", demo, re.M):
+        rows.append((f"Yardstick: {y.group(1)}", f"{y.group(2)} % of one core", "bench/ui/demo_cpu.sh, qt_yardstick"))
 else:
     rows.append(("CPU of the demo, connected and polling at 25 Hz", "not measured (no demo benchmark)", "-"))
 
