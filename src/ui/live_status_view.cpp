@@ -83,6 +83,7 @@ void TForm1::PrepareLiveStatusView() {
   // their own background, a new position repaints the gauge alone, not the frames behind it.
   for (QProgressBar* gauge : view.Gauges) {
     PaintOwnBackgroundPicture(gauge);
+    KeepGaugeLooks(gauge);
   }
 }
 

@@ -46,6 +46,25 @@ constexpr int kUnitsPerPixel = 64;
 // Rounding and a glyph's overhang beyond its advance never reach this far.
 constexpr int kSlackPixels = 2;
 
+// The part of a horizontal gauge that differs between two positions: from the old end of the bar
+// to the new one, widened for rounding, the edge's anti-aliasing and a rounded or lit end. Styles
+// that draw the bar across the whole groove differently (vertical bars, a value text, a busy
+// bar) get the whole gauge.
+QRect GaugeStrip(const QProgressBar* gauge, int from, int to) {
+  const int span = gauge->maximum() - gauge->minimum();
+  if (gauge->orientation() != Qt::Horizontal || gauge->isTextVisible() || span <= 0 ||
+      gauge->invertedAppearance() || gauge->layoutDirection() == Qt::RightToLeft) {
+    return gauge->rect();
+  }
+  constexpr int kEdgePixels = 4;
+  const auto at = [&](int value) {
+    return static_cast<int>(static_cast<long long>(value - gauge->minimum()) * gauge->width() / span);
+  };
+  const int left = std::max(0, std::min(at(from), at(to)) - kEdgePixels);
+  const int right = std::min(gauge->width(), std::max(at(from), at(to)) + kEdgePixels);
+  return QRect(left, 0, right - left, gauge->height());
+}
+
 void AutoSizeToText(QLabel* label) {
   // Auto-size: the width follows the text both ways, the height never drops below the layout's.
   const QSize hint = label->sizeHint();
@@ -90,7 +109,85 @@ class OneLineText final : public QObject {
   QLabel* label_;
 };
 
+// Keeps what a gauge looks like at each position it has shown, drawn once by the gauge itself:
+// a gauge that comes back to a position repaints by copying that picture instead of drawing its
+// groove and bar again. Anything that may change the look drops all pictures.
+class GaugeLooks final : public QObject {
+ public:
+  explicit GaugeLooks(QProgressBar* gauge) : QObject(gauge), gauge_(gauge) { gauge->installEventFilter(this); }
+
+  // Called with the gauge at its new position, outside any paint.
+  void Remember() {
+    const int index = Index();
+    if (index < 0 || !looks_[static_cast<std::size_t>(index)].isNull() || !gauge_->isVisible()) {
+      return;
+    }
+    QPixmap look(gauge_->size() * gauge_->devicePixelRatio());
+    look.setDevicePixelRatio(gauge_->devicePixelRatio());
+    drawing_ = true;
+    gauge_->render(&look, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    drawing_ = false;
+    looks_[static_cast<std::size_t>(index)] = look;
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched != gauge_ || drawing_) {
+      return false;
+    }
+    switch (event->type()) {
+      case QEvent::Paint:
+        break;
+      case QEvent::PaletteChange:
+      case QEvent::StyleChange:
+      case QEvent::Resize:
+      case QEvent::EnabledChange:
+      case QEvent::FontChange:
+      case QEvent::LayoutDirectionChange:
+      case QEvent::ScreenChangeInternal:
+      case QEvent::ActivationChange:
+        Forget();
+        return false;
+      default:
+        return false;
+    }
+    const int index = Index();
+    if (index < 0 || looks_[static_cast<std::size_t>(index)].isNull() ||
+        looks_[static_cast<std::size_t>(index)].devicePixelRatio() != gauge_->devicePixelRatio()) {
+      return false;
+    }
+    QPainter painter(gauge_);
+    painter.drawPixmap(0, 0, looks_[static_cast<std::size_t>(index)]);
+    return true;
+  }
+
+ private:
+  // Only a plain gauge of at most 100 steps, whose look follows its position alone.
+  int Index() const {
+    const int span = gauge_->maximum() - gauge_->minimum();
+    if (span <= 0 || span >= kMaxLooks || gauge_->isTextVisible() || gauge_->hasFocus()) {
+      return -1;
+    }
+    return gauge_->value() - gauge_->minimum();
+  }
+  void Forget() {
+    for (QPixmap& look : looks_) {
+      look = QPixmap();
+    }
+  }
+
+  static constexpr int kMaxLooks = 101;
+  QProgressBar* gauge_;
+  std::array<QPixmap, kMaxLooks> looks_;
+  bool drawing_ = false;
+};
+
 }  // namespace
+
+void KeepGaugeLooks(QProgressBar* gauge) {
+  if (gauge->findChild<GaugeLooks*>(QString(), Qt::FindDirectChildrenOnly) == nullptr) {
+    new GaugeLooks(gauge);
+  }
+}
 
 void FitLabelToText(QLabel* label) {
   const QSize hint = label->sizeHint();
@@ -227,9 +324,21 @@ bool SetGauge(QProgressBar* gauge, int position) {
   if (gauge->value() == clamped) {
     return false;
   }
-  // Left to the bar itself: it skips repaints for changes too small to show, which saves more than
-  // holding its repaints back to join the window's one would.
+  // The bar's own repaint skips moves smaller than a chunk of chunked styles (a dozen points on
+  // these bars), which leaves a continuous bar that far behind its reading; and it repaints at
+  // once, a flush of its own. So its own repaint is held back, and the strip between the old and
+  // the new end of the bar joins the window's one repaint of the tick.
+  const int before = gauge->value();
+  const bool updates = !gauge->testAttribute(Qt::WA_UpdatesDisabled);
+  gauge->setAttribute(Qt::WA_UpdatesDisabled, true);
   gauge->setValue(clamped);
+  gauge->setAttribute(Qt::WA_UpdatesDisabled, !updates);
+  if (updates) {
+    if (auto* looks = gauge->findChild<GaugeLooks*>(QString(), Qt::FindDirectChildrenOnly)) {
+      looks->Remember();
+    }
+    gauge->update(GaugeStrip(gauge, before, clamped));
+  }
   return true;
 }
 

@@ -30,6 +30,9 @@ bool SetEditText(QLineEdit* edit, std::string_view text);
 bool SetEditBackground(QLineEdit* edit, Rgb color);
 // Gauges run 0..100; a position outside shows at the nearest end.
 bool SetGauge(QProgressBar* gauge, int position);
+// Makes a gauge keep a picture of each position it shows, so that coming back to a position
+// costs a copy instead of a new drawing of groove and bar.
+void KeepGaugeLooks(QProgressBar* gauge);
 // Text and background of a read-only indicator field.
 void SetIndicator(QLineEdit* edit, std::string_view onText, bool flag, std::string_view offText);
 bool SetCellText(QTableWidget* grid, int row, int column, std::string_view text);

@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QScreen>
+#include <algorithm>
 #include <climits>
 #include <map>
 
@@ -470,7 +471,24 @@ TEST_F(LiveView, MovingGaugesRepaintNeitherTheFramesBehindNorEachOther) {
 QImage OnScreen(const TForm1& form) {
   return form.screen()->grabWindow(form.winId()).toImage().convertToFormat(QImage::Format_RGB32);
 }
-QImage Rendered(TForm1& form) { return form.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+// A full rendering drawn afresh: the gauges' kept pictures are set aside, so they are checked
+// against what the gauges draw themselves.
+QImage Rendered(TForm1& form) {
+  std::vector<std::pair<QWidget*, QObject*>> filters;
+  for (QProgressBar* gauge : form.findChildren<QProgressBar*>()) {
+    for (QObject* child : gauge->children()) {
+      if (!child->isWidgetType()) {
+        gauge->removeEventFilter(child);
+        filters.emplace_back(gauge, child);
+      }
+    }
+  }
+  const QImage image = form.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  for (const auto& [gauge, filter] : filters) {
+    gauge->installEventFilter(filter);
+  }
+  return image;
+}
 
 // The value texts, the work-mode text and the gauges paint their own background; it must be
 // exactly what shows through when they do not.
@@ -517,15 +535,31 @@ TEST_F(LiveView, PartialRepaintsLeaveTheWindowAsAFullRenderingDrawsIt) {
     // Every work mode: texts that share a start with the one before, and texts that do not.
     Status().WorkMode = static_cast<std::uint8_t>(tick % 7);
     w.Ticks(1);
-    // A gauge leaves small moves unpainted until it has moved further (its own rule, which a full
-    // rendering does not know): the gauges are brought up to date before the comparison.
-    for (const char* name : kGauges) {
-      w.Find<QWidget>(name)->update();
-    }
     FlushPaints();
     ASSERT_TRUE(OnScreen(*w.Form) == Rendered(*w.Form)) << "tick " << tick;
   }
   EXPECT_GE(paints.Paints[QStringLiteral("Lab_WorkMode")], 8);
+}
+
+// Gauges creeping up and down by a point or two per tick, across the whole scale, must show where
+// their reading is at every tick, not where it was when they last moved far enough.
+TEST_F(LiveView, CreepingGaugesShowTheirReadingAtEveryTick) {
+  Status() = LiveStatus{2, 0, 1, 0x05, 0x08, 0x21, 0, 0, 40, 3000, 0, 0, 0, 0};
+  w.Form->SetConnected(true);
+  w.Form->show();
+  w.Ticks(1);
+  FlushPaints();
+  for (int tick = 0; tick < 130; ++tick) {
+    const int up = std::min(tick, 100);
+    const int down = std::max(0, 100 - tick * 2);
+    Status().PowerSupply = static_cast<std::uint32_t>(up * 300);  // 1 % of 30 V a tick
+    Status().Potentiometer = static_cast<std::uint16_t>(down * 33);  // 2 % a tick, downwards
+    Status().PwmAct = static_cast<std::int16_t>(up % 7 == 0 ? up * 10 : up * 10 - 30);  // back and forth
+    w.Ticks(1);
+    FlushPaints();
+    ASSERT_EQ(Gauge("Pb_PowerSupply"), up);
+    ASSERT_TRUE(OnScreen(*w.Form) == Rendered(*w.Form)) << "tick " << tick;
+  }
 }
 
 // A reading that changes the end of the work-mode text repaints the end only.
