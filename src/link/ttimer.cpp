@@ -1,7 +1,13 @@
 #include "link/ttimer.h"
 
+#include <QAbstractEventDispatcher>
+#include <QObject>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace zrv {
 
@@ -9,24 +15,167 @@ void TimeSource::Tick(TTimer& timer) { timer.Fire(); }
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+class QtArm;
+
 class QtTimeSource final : public TimeSource {
+ public:
+  static void TickTimer(TTimer& timer) { Tick(timer); }
+
  protected:
-  class QtArm final : public Arm {
-   public:
-    explicit QtArm(TTimer& owner) : owner_(owner) {
-      timer_.setTimerType(Qt::PreciseTimer);
-      QObject::connect(&timer_, &QTimer::timeout, [this] { TimeSource::Tick(owner_); });
-    }
-    void Start(int intervalMs) override { timer_.start(intervalMs); }
-    void Stop() override { timer_.stop(); }
-
-   private:
-    TTimer& owner_;
-    QTimer timer_;
-  };
-
-  std::unique_ptr<Arm> NewArm(TTimer& timer) override { return std::make_unique<QtArm>(timer); }
+  std::unique_ptr<Arm> NewArm(TTimer& timer) override;
 };
+
+// The timers of one interval on one thread tick together, from one QTimer: one wake-up of the
+// thread per interval, however many timers share it.
+// A QTimer is not fired again while its own timeout is still running, and a handler may run a
+// nested event loop (a message box) for as long as the operator likes: when the loop is about to
+// wait while beats are being struck, a relief QTimer takes over the beat until those return, so
+// the other timers of the beat go on ticking.
+class Beat final : public QObject {
+ public:
+  explicit Beat(int intervalMs) : interval_(intervalMs) {
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, this, [this] { Fire(); });
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread())) {
+      QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+        while (firing_ > activeReliefs_) StartRelief();
+      });
+    }
+  }
+
+  int Interval() const { return interval_; }
+  void Join(QtArm* arm) {
+    arms_.push_back(arm);
+    if (!timer_.isActive()) {
+      timer_.start(interval_);
+    }
+  }
+  void Leave(QtArm* arm) {
+    arms_.erase(std::remove(arms_.begin(), arms_.end(), arm), arms_.end());
+    if (arms_.empty()) {
+      timer_.stop();
+    }
+  }
+
+ private:
+  void Fire();
+  void StartRelief() {
+    if (activeReliefs_ == reliefs_.size()) {
+      auto relief = std::make_unique<QTimer>();
+      relief->setTimerType(Qt::PreciseTimer);
+      QObject::connect(relief.get(), &QTimer::timeout, this, [this] { Fire(); });
+      reliefs_.push_back(std::move(relief));
+    }
+    reliefs_[activeReliefs_++]->start(interval_);
+  }
+
+  const int interval_;
+  QTimer timer_;
+  std::vector<QtArm*> arms_;  // in the order they joined
+  std::uint64_t beats_ = 0;
+  std::size_t firing_ = 0;  // beats being struck, outer ones waiting in nested event loops
+  std::vector<std::unique_ptr<QTimer>> reliefs_;
+  std::size_t activeReliefs_ = 0;
+};
+
+// The beats of the calling thread; they live as long as the thread.
+std::vector<std::unique_ptr<Beat>>& ThreadBeats() {
+  thread_local std::vector<std::unique_ptr<Beat>> beats;
+  return beats;
+}
+
+class QtArm final : public TimeSource::Arm {
+ public:
+  explicit QtArm(TTimer& owner) : owner_(owner), beats_(ThreadBeats()) {}
+  ~QtArm() override {
+    *alive_ = false;
+    Leave();
+  }
+
+  // The first tick comes at the first beat at least an interval from now: never early, and the
+  // first one at most an interval late.
+  void Start(int intervalMs) override {
+    Leave();
+    Beat* beat = nullptr;
+    for (const auto& b : beats_) {
+      if (b->Interval() == intervalMs) beat = b.get();
+    }
+    if (beat == nullptr) {
+      beat = beats_.emplace_back(std::make_unique<Beat>(intervalMs)).get();
+    }
+    notBefore_ = Clock::now() + std::chrono::milliseconds(intervalMs);
+    beat_ = beat;
+    beat_->Join(this);
+  }
+  void Stop() override { Leave(); }
+
+  // Whether the beat numbered `beat`, struck at `now`, is due to tick this timer.
+  bool Due(std::uint64_t beat, Clock::time_point now) const {
+    return lastBeat_ < beat && !ticking_ && notBefore_ <= now;
+  }
+  // The handler may destroy this arm, its timer, or any other timer.
+  void Tick(std::uint64_t beat) {
+    lastBeat_ = beat;
+    const std::shared_ptr<bool> alive = alive_;
+    ticking_ = true;
+    struct Done {
+      QtArm* arm;
+      const std::shared_ptr<bool>& alive;
+      ~Done() {
+        if (*alive) arm->ticking_ = false;
+      }
+    } done{this, alive};
+    QtTimeSource::TickTimer(owner_);
+  }
+
+ private:
+  void Leave() {
+    if (beat_ != nullptr) {
+      beat_->Leave(this);
+      beat_ = nullptr;
+    }
+  }
+
+  TTimer& owner_;
+  std::vector<std::unique_ptr<Beat>>& beats_;
+  Beat* beat_ = nullptr;
+  Clock::time_point notBefore_{};
+  std::uint64_t lastBeat_ = 0;
+  // A handler still running (in a nested event loop) is not entered again, as with a QTimer.
+  bool ticking_ = false;
+  const std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+void Beat::Fire() {
+  if (arms_.empty()) return;
+  const Clock::time_point now = Clock::now();
+  const std::uint64_t beat = ++beats_;
+  ++firing_;
+  struct Done {
+    Beat& beat;
+    ~Done() {
+      --beat.firing_;
+      while (beat.activeReliefs_ > beat.firing_) beat.reliefs_[--beat.activeReliefs_]->stop();
+    }
+  } done{*this};
+  // Handlers may start, stop or destroy any timer, and a nested event loop may strike later beats
+  // meanwhile: the next timer due is looked up afresh each time.
+  for (;;) {
+    QtArm* next = nullptr;
+    for (QtArm* arm : arms_) {
+      if (arm->Due(beat, now)) {
+        next = arm;
+        break;
+      }
+    }
+    if (next == nullptr) return;
+    next->Tick(beat);
+  }
+}
+
+std::unique_ptr<TimeSource::Arm> QtTimeSource::NewArm(TTimer& timer) { return std::make_unique<QtArm>(timer); }
 
 }  // namespace
 

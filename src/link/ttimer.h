@@ -17,8 +17,8 @@ class TimeSource {
  public:
   virtual ~TimeSource() = default;
 
-  // What a TTimer asks of its source. Start (re)arms periodic ticks, the first one intervalMs from
-  // now; Stop disarms.
+  // What a TTimer asks of its source. Start (re)arms periodic ticks, the first one no sooner than
+  // intervalMs from now; Stop disarms.
   class Arm {
    public:
     virtual ~Arm() = default;
@@ -32,7 +32,12 @@ class TimeSource {
   static void Tick(TTimer& timer);
 };
 
-// The real clock: one QTimer per TTimer, ticking on the thread that created the TTimer.
+// The real clock, ticking on the thread that created the TTimer. The timers of one interval on
+// one thread tick together, in one wake-up of the thread, in the order they were armed: a timer's
+// first tick waits for the first common beat at least its interval away, so it may come up to one
+// interval late (never early); a timer alone in its interval ticks exactly as it would on its own.
+// As with a QTimer, a handler still running in a nested event loop is not entered again, while the
+// other timers go on ticking.
 TimeSource& RealTimeSource();
 
 // Time that moves only when a test says so. Single-threaded: use it from one thread.

@@ -3,8 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractEventDispatcher>
+#include <QEventLoop>
+#include <QObject>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/test_support/run_until.h"
 
@@ -169,6 +177,94 @@ TEST(TTimerTest, RealClockTicksOnTheOwningThread) {
   test::RunRounds(20);
   EXPECT_EQ(ticks, 3);
   EXPECT_FALSE(elsewhere);
+}
+
+// Timers of one interval share the thread's wake-ups: once the later one has joined, each beat
+// ticks both without the event loop waking in between, the first-armed first.
+TEST(TTimerTest, RealTimersOfOneIntervalTickInTheSameWakeUp) {
+  std::vector<char> order;
+  TTimer first(RealTimeSource(), 15, true);
+  first.OnTimer = [&] { order.push_back('a'); };
+  ASSERT_TRUE(test::RunUntil([&] { return order.size() >= 1; }));
+  const auto armed = std::chrono::steady_clock::now();
+  TTimer second(RealTimeSource(), 15, true);
+  std::chrono::steady_clock::duration firstWait{};
+  second.OnTimer = [&] {
+    if (std::count(order.begin(), order.end(), 'b') == 0) firstWait = std::chrono::steady_clock::now() - armed;
+    order.push_back('b');
+  };
+  QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
+                   [&] { order.push_back('|'); });
+  ASSERT_TRUE(test::RunUntil([&] { return std::count(order.begin(), order.end(), 'b') >= 6; }));
+  first.SetEnabled(false);
+  second.SetEnabled(false);
+  QObject::disconnect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, nullptr, nullptr);
+
+  // Never early: the second timer's first tick is a whole interval or more after it was armed.
+  EXPECT_GE(firstWait, std::chrono::milliseconds(15));
+  // From its first tick on, every tick of one comes with a tick of the other, between the same two
+  // wake-ups.
+  const std::string seen(order.begin(), order.end());
+  const std::size_t from = seen.find('b');
+  ASSERT_NE(from, std::string::npos);
+  ASSERT_GE(from, 1U);
+  EXPECT_EQ(seen[from - 1], 'a') << seen;
+  std::string beats;
+  for (std::size_t i = from - 1; i < seen.size(); ++i) {
+    if (seen[i] != '|') beats.push_back(seen[i]);
+    else if (!beats.empty() && beats.back() != '|') beats.push_back('|');
+  }
+  for (std::size_t i = 0; i + 2 < beats.size(); i += 3) {
+    EXPECT_EQ(beats.substr(i, 3), "ab|") << seen;
+  }
+}
+
+// A handler in a nested event loop (a message box) is not entered again, and does not hold back
+// the other timers of its beat; timers destroyed by a handler, their own or another's, tick no more.
+TEST(TTimerTest, RealTimersGoOnDuringANestedLoopAndMayBeDestroyedByAHandler) {
+  auto boxed = std::make_unique<TTimer>(RealTimeSource(), 5, true);
+  auto other = std::make_unique<TTimer>(RealTimeSource(), 5, true);
+  int inside = 0;
+  int deepest = 0;
+  int boxedTicks = 0;
+  int otherTicks = 0;
+  int otherTicksInBox = 0;
+  QEventLoop box;  // waits as a modal box's loop does
+  int quitAt = 0;
+  boxed->OnTimer = [&] {
+    ++boxedTicks;
+    ++inside;
+    deepest = std::max(deepest, inside);
+    if (boxedTicks == 1) {
+      const int before = otherTicks;
+      quitAt = before + 5;
+      // A bound, in case the beat stalls: the count below then tells.
+      QTimer::singleShot(10000, &box, &QEventLoop::quit);
+      box.exec();
+      otherTicksInBox = otherTicks - before;
+    }
+    --inside;
+  };
+  other->OnTimer = [&] {
+    ++otherTicks;
+    if (box.isRunning() && otherTicks >= quitAt) box.quit();
+  };
+  ASSERT_TRUE(test::RunUntil([&] { return boxedTicks >= 3; }));
+  EXPECT_EQ(deepest, 1);
+  EXPECT_GE(otherTicksInBox, 5);
+
+  // One destroys itself, the other its partner, within the same beat.
+  TTimer* self = boxed.get();
+  self->OnTimer = [&] { boxed.reset(); };
+  other->OnTimer = [&] {
+    ++otherTicks;
+    boxed.reset();
+  };
+  ASSERT_TRUE(test::RunUntil([&] { return !boxed; }));
+  const int after = otherTicks;
+  other.reset();
+  test::RunRounds(30);
+  EXPECT_EQ(otherTicks, after);
 }
 
 }  // namespace
