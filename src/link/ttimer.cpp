@@ -1,12 +1,16 @@
 #include "link/ttimer.h"
 
 #include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QObject>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace zrv {
@@ -33,6 +37,16 @@ class QtTimeSource final : public TimeSource {
 // nested event loop (a message box) for as long as the operator likes: when the loop is about to
 // wait while beats are being struck, a relief QTimer takes over the beat until those return, so
 // the other timers of the beat go on ticking.
+class FailureEvent final : public QEvent {
+ public:
+  explicit FailureEvent(std::exception_ptr failure) : QEvent(Type()), Failure(std::move(failure)) {}
+  static QEvent::Type Type() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+  }
+  std::exception_ptr Failure;
+};
+
 class Beat final : public QObject {
  public:
   explicit Beat(int intervalMs) : interval_(intervalMs) {
@@ -56,6 +70,13 @@ class Beat final : public QObject {
     arms_.erase(std::remove(arms_.begin(), arms_.end(), arm), arms_.end());
     if (arms_.empty()) {
       timer_.stop();
+    }
+  }
+
+ protected:
+  void customEvent(QEvent* event) override {
+    if (event->type() == FailureEvent::Type()) {
+      std::rethrow_exception(static_cast<FailureEvent*>(event)->Failure);
     }
   }
 
@@ -161,7 +182,11 @@ void Beat::Fire() {
     }
   } done{*this};
   // Handlers may start, stop or destroy any timer, and a nested event loop may strike later beats
-  // meanwhile: the next timer due is looked up afresh each time.
+  // meanwhile: the next timer due is looked up afresh each time. A handler that throws does not
+  // keep the others from their tick: its exception is raised again from an event of its own once
+  // the beat is over, so whatever reports it (an error box) does not hold the beat's QTimer up
+  // either (a second failure in the same beat is dropped).
+  std::exception_ptr failure;
   for (;;) {
     QtArm* next = nullptr;
     for (QtArm* arm : arms_) {
@@ -170,8 +195,15 @@ void Beat::Fire() {
         break;
       }
     }
-    if (next == nullptr) return;
-    next->Tick(beat);
+    if (next == nullptr) break;
+    try {
+      next->Tick(beat);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) {
+    QCoreApplication::postEvent(this, new FailureEvent(std::move(failure)));
   }
 }
 

@@ -37,7 +37,8 @@ class TimeSource {
 // first tick waits for the first common beat at least its interval away, so it may come up to one
 // interval late (never early); a timer alone in its interval ticks exactly as it would on its own.
 // As with a QTimer, a handler still running in a nested event loop is not entered again, while the
-// other timers go on ticking.
+// other timers go on ticking; an exception from a handler is raised again from an event of its own
+// after the other timers of the beat have ticked.
 TimeSource& RealTimeSource();
 
 // Time that moves only when a test says so. Single-threaded: use it from one thread.

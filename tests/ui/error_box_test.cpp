@@ -104,6 +104,69 @@ TEST_F(ErrorBox, ATimerHandlerThatThrowsDoesNotEndTheEventLoop) {
   EXPECT_EQ(AppBoxes().Boxes[0].Text, "First tick fails.");
 }
 
+// Timers of one interval tick together; one that fails at every tick must not starve the others.
+TEST_F(ErrorBox, ATimerThatAlwaysThrowsLeavesTheOtherTimersOfItsIntervalTicking) {
+  QEventLoop loop;
+  int failures = 0;
+  int ticks = 0;
+  TTimer failing(RealTimeSource(), 2, true);
+  TTimer counting(RealTimeSource(), 2, true);
+  failing.OnTimer = [&] {
+    ++failures;
+    throw std::runtime_error("Always fails");
+  };
+  counting.OnTimer = [&] {
+    if (++ticks == 5) {
+      failing.SetEnabled(false);
+      counting.SetEnabled(false);
+      loop.quit();
+    }
+  };
+  // A guard against a hang only; nothing is measured.
+  QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+  loop.exec();
+  // A failure is reported from an event of its own, after its beat.
+  QCoreApplication::sendPostedEvents();
+  EXPECT_EQ(ticks, 5);
+  EXPECT_GE(failures, 4);
+  EXPECT_EQ(AppBoxes().Boxes.size(), static_cast<std::size_t>(failures));
+}
+
+// While the error box of a failed tick is open, the other timers of its interval go on ticking.
+TEST_F(ErrorBox, TheErrorBoxOfAFailedTickDoesNotHoldUpTheOtherTimers) {
+  QEventLoop loop;
+  QEventLoop box;
+  int ticks = 0;
+  int ticksWhileOpen = 0;
+  int quitAt = -1;
+  TTimer failing(RealTimeSource(), 2, true);
+  TTimer counting(RealTimeSource(), 2, true);
+  failing.OnTimer = [&] {
+    failing.SetEnabled(false);
+    throw std::runtime_error("Fails once");
+  };
+  counting.OnTimer = [&] {
+    ++ticks;
+    if (ticks == quitAt) box.quit();
+    if (ticks == 20) loop.quit();
+  };
+  AppBoxes().WhileOpen = [&] {
+    const int before = ticks;
+    quitAt = before + 5;
+    // A guard against a hang only; the count below tells.
+    QTimer::singleShot(10000, &box, &QEventLoop::quit);
+    box.exec();
+    ticksWhileOpen = ticks - before;
+  };
+  QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+  loop.exec();
+  AppBoxes().WhileOpen = nullptr;
+  counting.SetEnabled(false);
+  ASSERT_EQ(AppBoxes().Boxes.size(), 1u);
+  EXPECT_EQ(AppBoxes().Boxes[0].Text, "Fails once.");
+  EXPECT_GE(ticksWhileOpen, 5);
+}
+
 TEST_F(ErrorBox, TheViewSwallowsItsOwnFailures) {
   // A failing tick ends silently: a throwing message box inside the tick shows no error box.
   WindowOnManualTime w;
