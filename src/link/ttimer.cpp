@@ -31,12 +31,7 @@ class QtTimeSource final : public TimeSource {
   std::unique_ptr<Arm> NewArm(TTimer& timer) override;
 };
 
-// The timers of one interval on one thread tick together, from one QTimer: one wake-up of the
-// thread per interval, however many timers share it.
-// A QTimer is not fired again while its own timeout is still running, and a handler may run a
-// nested event loop (a message box) for as long as the operator likes: when the loop is about to
-// wait while beats are being struck, a relief QTimer takes over the beat until those return, so
-// the other timers of the beat go on ticking.
+// A handler's exception, raised again after the beat that caught it.
 class FailureEvent final : public QEvent {
  public:
   explicit FailureEvent(std::exception_ptr failure) : QEvent(Type()), Failure(std::move(failure)) {}
@@ -47,6 +42,12 @@ class FailureEvent final : public QEvent {
   std::exception_ptr Failure;
 };
 
+// The timers of one interval on one thread tick together, from one QTimer: one wake-up of the
+// thread per interval, however many timers share it.
+// A QTimer is not fired again while its own timeout is still running, and a handler may run a
+// nested event loop (a message box) for as long as the operator likes: when the loop is about to
+// wait while beats are being struck, a relief QTimer takes over the beat until those return, so
+// the other timers of the beat go on ticking.
 class Beat final : public QObject {
  public:
   explicit Beat(int intervalMs) : interval_(intervalMs) {
