@@ -4,9 +4,8 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
-#include <QTimer>
+#include <QTimerEvent>
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -19,10 +18,6 @@ void TimeSource::Tick(TTimer& timer) { timer.Fire(); }
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-class QtArm;
-
 class QtTimeSource final : public TimeSource {
  public:
   static void TickTimer(TTimer& timer) { Tick(timer); }
@@ -31,7 +26,7 @@ class QtTimeSource final : public TimeSource {
   std::unique_ptr<Arm> NewArm(TTimer& timer) override;
 };
 
-// A handler's exception, raised again after the beat that caught it.
+// A handler's exception, raised again from an event of its own.
 class FailureEvent final : public QEvent {
  public:
   explicit FailureEvent(std::exception_ptr failure) : QEvent(Type()), Failure(std::move(failure)) {}
@@ -42,36 +37,12 @@ class FailureEvent final : public QEvent {
   std::exception_ptr Failure;
 };
 
-// The timers of one interval on one thread tick together, from one QTimer: one wake-up of the
-// thread per interval, however many timers share it.
-// A QTimer is not fired again while its own timeout is still running, and a handler may run a
-// nested event loop (a message box) for as long as the operator likes: when the loop is about to
-// wait while beats are being struck, a relief QTimer takes over the beat until those return, so
-// the other timers of the beat go on ticking.
-class Beat final : public QObject {
+// Raises the failures of the calling thread's timers again; lives as long as the thread.
+class FailureReporter final : public QObject {
  public:
-  explicit Beat(int intervalMs) : interval_(intervalMs) {
-    timer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer_, &QTimer::timeout, this, [this] { Fire(); });
-    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread())) {
-      QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
-        while (firing_ > activeReliefs_) StartRelief();
-      });
-    }
-  }
-
-  int Interval() const { return interval_; }
-  void Join(QtArm* arm) {
-    arms_.push_back(arm);
-    if (!timer_.isActive()) {
-      timer_.start(interval_);
-    }
-  }
-  void Leave(QtArm* arm) {
-    arms_.erase(std::remove(arms_.begin(), arms_.end(), arm), arms_.end());
-    if (arms_.empty()) {
-      timer_.stop();
-    }
+  static void Post(std::exception_ptr failure) {
+    thread_local const std::unique_ptr<FailureReporter> reporter = std::make_unique<FailureReporter>();
+    QCoreApplication::postEvent(reporter.get(), new FailureEvent(std::move(failure)));
   }
 
  protected:
@@ -80,133 +51,99 @@ class Beat final : public QObject {
       std::rethrow_exception(static_cast<FailureEvent*>(event)->Failure);
     }
   }
-
- private:
-  void Fire();
-  void StartRelief() {
-    if (activeReliefs_ == reliefs_.size()) {
-      auto relief = std::make_unique<QTimer>();
-      relief->setTimerType(Qt::PreciseTimer);
-      QObject::connect(relief.get(), &QTimer::timeout, this, [this] { Fire(); });
-      reliefs_.push_back(std::move(relief));
-    }
-    reliefs_[activeReliefs_++]->start(interval_);
-  }
-
-  const int interval_;
-  QTimer timer_;
-  std::vector<QtArm*> arms_;  // in the order they joined
-  std::uint64_t beats_ = 0;
-  std::size_t firing_ = 0;  // beats being struck, outer ones waiting in nested event loops
-  std::vector<std::unique_ptr<QTimer>> reliefs_;
-  std::size_t activeReliefs_ = 0;
 };
 
-// The beats of the calling thread; they live as long as the thread.
-std::vector<std::unique_ptr<Beat>>& ThreadBeats() {
-  thread_local std::vector<std::unique_ptr<Beat>> beats;
-  return beats;
-}
-
-class QtArm final : public TimeSource::Arm {
+// One TTimer on the real clock: a Qt timer of its own. Qt never delivers a timer again while its
+// previous event is still being handled, and a handler may wait in a nested event loop (a modal
+// box) for as long as the operator likes; the timers of the window tick on meanwhile, and enter
+// that handler again. So when the event loop is about to wait while every Qt timer of this arm is
+// busy with a tick, a relief timer of the same interval is started, and stopped again once a tick
+// has returned and left a free timer.
+class QtArm final : public QObject, public TimeSource::Arm {
  public:
-  explicit QtArm(TTimer& owner) : owner_(owner), beats_(ThreadBeats()) {}
-  ~QtArm() override {
-    *alive_ = false;
-    Leave();
-  }
+  explicit QtArm(TTimer& owner) : owner_(owner) {}
+  ~QtArm() override { *alive_ = false; }
 
-  // The first tick comes at the first beat at least an interval from now: never early, and the
-  // first one at most an interval late.
   void Start(int intervalMs) override {
-    Leave();
-    Beat* beat = nullptr;
-    for (const auto& b : beats_) {
-      if (b->Interval() == intervalMs) beat = b.get();
-    }
-    if (beat == nullptr) {
-      beat = beats_.emplace_back(std::make_unique<Beat>(intervalMs)).get();
-    }
-    notBefore_ = Clock::now() + std::chrono::milliseconds(intervalMs);
-    beat_ = beat;
-    beat_->Join(this);
-  }
-  void Stop() override { Leave(); }
-
-  // Whether the beat numbered `beat`, struck at `now`, is due to tick this timer.
-  bool Due(std::uint64_t beat, Clock::time_point now) const {
-    return lastBeat_ < beat && !ticking_ && notBefore_ <= now;
-  }
-  // The handler may destroy this arm, its timer, or any other timer.
-  void Tick(std::uint64_t beat) {
-    lastBeat_ = beat;
-    const std::shared_ptr<bool> alive = alive_;
-    ticking_ = true;
-    struct Done {
-      QtArm* arm;
-      const std::shared_ptr<bool>& alive;
-      ~Done() {
-        if (*alive) arm->ticking_ = false;
+    Stop();
+    interval_ = intervalMs;
+    running_ = true;
+    timers_.push_back({startTimer(interval_, Qt::PreciseTimer), false});
+    if (!watching_) {
+      if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread())) {
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] { Relieve(); });
+        watching_ = true;
       }
-    } done{this, alive};
-    QtTimeSource::TickTimer(owner_);
+    }
+  }
+  void Stop() override {
+    running_ = false;
+    for (const Timer& timer : timers_) killTimer(timer.Id);
+    timers_.clear();
+  }
+
+ protected:
+  void timerEvent(QTimerEvent* event) override {
+    const int id = event->timerId();
+    SetBusy(id, true);
+    ++ticking_;
+    // The handler may destroy this arm, its timer, or any other timer.
+    const std::shared_ptr<bool> alive = alive_;
+    std::exception_ptr failure;
+    try {
+      QtTimeSource::TickTimer(owner_);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    if (*alive) {
+      --ticking_;
+      SetBusy(id, false);
+      DropSpareTimers();
+    }
+    // Reported from an event of its own, so that whatever reports it (an error box) holds no
+    // timer: this one and the others go on ticking.
+    if (failure) FailureReporter::Post(std::move(failure));
   }
 
  private:
-  void Leave() {
-    if (beat_ != nullptr) {
-      beat_->Leave(this);
-      beat_ = nullptr;
+  struct Timer {
+    int Id;
+    bool Busy;  // its tick is running (waiting in a nested event loop if the loop is about to block)
+  };
+
+  void SetBusy(int id, bool busy) {
+    for (Timer& timer : timers_) {
+      if (timer.Id == id) timer.Busy = busy;
+    }
+  }
+  void Relieve() {
+    if (!running_ || ticking_ == 0) return;
+    if (std::none_of(timers_.begin(), timers_.end(), [](const Timer& t) { return !t.Busy; })) {
+      timers_.push_back({startTimer(interval_, Qt::PreciseTimer), false});
+    }
+  }
+  // One free timer is enough; the first (the oldest) is kept.
+  void DropSpareTimers() {
+    bool freeSeen = false;
+    for (auto it = timers_.begin(); it != timers_.end();) {
+      if (!it->Busy && freeSeen) {
+        killTimer(it->Id);
+        it = timers_.erase(it);
+      } else {
+        freeSeen = freeSeen || !it->Busy;
+        ++it;
+      }
     }
   }
 
   TTimer& owner_;
-  std::vector<std::unique_ptr<Beat>>& beats_;
-  Beat* beat_ = nullptr;
-  Clock::time_point notBefore_{};
-  std::uint64_t lastBeat_ = 0;
-  // A handler still running (in a nested event loop) is not entered again, as with a QTimer.
-  bool ticking_ = false;
+  int interval_ = 0;
+  bool running_ = false;
+  bool watching_ = false;
+  int ticking_ = 0;  // ticks of this timer running, outer ones waiting in nested event loops
+  std::vector<Timer> timers_;
   const std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
-
-void Beat::Fire() {
-  if (arms_.empty()) return;
-  const Clock::time_point now = Clock::now();
-  const std::uint64_t beat = ++beats_;
-  ++firing_;
-  struct Done {
-    Beat& beat;
-    ~Done() {
-      --beat.firing_;
-      while (beat.activeReliefs_ > beat.firing_) beat.reliefs_[--beat.activeReliefs_]->stop();
-    }
-  } done{*this};
-  // Handlers may start, stop or destroy any timer, and a nested event loop may strike later beats
-  // meanwhile: the next timer due is looked up afresh each time. A handler that throws does not
-  // keep the others from their tick: its exception is raised again from an event of its own once
-  // the beat is over, so whatever reports it (an error box) does not hold the beat's QTimer up
-  // either (a second failure in the same beat is dropped).
-  std::exception_ptr failure;
-  for (;;) {
-    QtArm* next = nullptr;
-    for (QtArm* arm : arms_) {
-      if (arm->Due(beat, now)) {
-        next = arm;
-        break;
-      }
-    }
-    if (next == nullptr) break;
-    try {
-      next->Tick(beat);
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
-  }
-  if (failure) {
-    QCoreApplication::postEvent(this, new FailureEvent(std::move(failure)));
-  }
-}
 
 std::unique_ptr<TimeSource::Arm> QtTimeSource::NewArm(TTimer& timer) { return std::make_unique<QtArm>(timer); }
 

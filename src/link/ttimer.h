@@ -32,13 +32,11 @@ class TimeSource {
   static void Tick(TTimer& timer);
 };
 
-// The real clock, ticking on the thread that created the TTimer. The timers of one interval on
-// one thread tick together, in one wake-up of the thread, in the order they were armed: a timer's
-// first tick waits for the first common beat at least its interval away, so it may come up to one
-// interval late (never early); a timer alone in its interval ticks exactly as it would on its own.
-// As with a QTimer, a handler still running in a nested event loop is not entered again, while the
-// other timers go on ticking; an exception from a handler is raised again from an event of its own
-// after the other timers of the beat have ticked.
+// The real clock, ticking on the thread that created the TTimer, each timer on its own: its first
+// tick comes one interval after it was enabled. A handler that waits in a nested event loop (a
+// modal box) does not stop its timer: the ticks that fall due meanwhile enter the handler again,
+// as they do on ManualTimeSource. An exception from a handler is raised again from an event of its
+// own, so that whatever reports it holds up no timer.
 TimeSource& RealTimeSource();
 
 // Time that moves only when a test says so. Single-threaded: use it from one thread.
@@ -52,7 +50,7 @@ class ManualTimeSource : public TimeSource {
   // Moves time forward by ms, firing every tick that falls due on the way, in time order (ticks due
   // at the same moment fire in the order their timers were armed). A handler may enable, disable or
   // re-interval any timer and may call Advance itself (a nested event loop); nested calls move the
-  // same clock.
+  // same clock and fire every timer that falls due, the one whose handler is waiting included.
   void Advance(int ms);
   std::int64_t NowMs() const { return now_; }
 

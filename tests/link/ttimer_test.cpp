@@ -3,12 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractEventDispatcher>
 #include <QEventLoop>
-#include <QObject>
 #include <QTimer>
 #include <algorithm>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -179,92 +176,97 @@ TEST(TTimerTest, RealClockTicksOnTheOwningThread) {
   EXPECT_FALSE(elsewhere);
 }
 
-// Timers of one interval share the thread's wake-ups: once the later one has joined, each beat
-// ticks both without the event loop waking in between, the first-armed first.
-TEST(TTimerTest, RealTimersOfOneIntervalTickInTheSameWakeUp) {
-  std::vector<char> order;
-  TTimer first(RealTimeSource(), 15, true);
-  first.OnTimer = [&] { order.push_back('a'); };
-  ASSERT_TRUE(test::RunUntil([&] { return order.size() >= 1; }));
-  const auto armed = std::chrono::steady_clock::now();
-  TTimer second(RealTimeSource(), 15, true);
-  std::chrono::steady_clock::duration firstWait{};
-  second.OnTimer = [&] {
-    if (std::count(order.begin(), order.end(), 'b') == 0) firstWait = std::chrono::steady_clock::now() - armed;
-    order.push_back('b');
-  };
-  QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
-                   [&] { order.push_back('|'); });
-  ASSERT_TRUE(test::RunUntil([&] { return std::count(order.begin(), order.end(), 'b') >= 6; }));
-  first.SetEnabled(false);
-  second.SetEnabled(false);
-  QObject::disconnect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, nullptr, nullptr);
-
-  // Never early: the second timer's first tick is a whole interval or more after it was armed.
-  EXPECT_GE(firstWait, std::chrono::milliseconds(15));
-  // From its first tick on, every tick of one comes with a tick of the other, between the same two
-  // wake-ups.
-  const std::string seen(order.begin(), order.end());
-  const std::size_t from = seen.find('b');
-  ASSERT_NE(from, std::string::npos);
-  ASSERT_GE(from, 1U);
-  EXPECT_EQ(seen[from - 1], 'a') << seen;
-  std::string beats;
-  for (std::size_t i = from - 1; i < seen.size(); ++i) {
-    if (seen[i] != '|') beats.push_back(seen[i]);
-    else if (!beats.empty() && beats.back() != '|') beats.push_back('|');
-  }
-  for (std::size_t i = 0; i + 2 < beats.size(); i += 3) {
-    EXPECT_EQ(beats.substr(i, 3), "ab|") << seen;
-  }
-}
-
-// A handler in a nested event loop (a message box) is not entered again, and does not hold back
-// the other timers of its beat; timers destroyed by a handler, their own or another's, tick no more.
-TEST(TTimerTest, RealTimersGoOnDuringANestedLoopAndMayBeDestroyedByAHandler) {
-  auto boxed = std::make_unique<TTimer>(RealTimeSource(), 5, true);
-  auto other = std::make_unique<TTimer>(RealTimeSource(), 5, true);
+// A handler waiting in a nested event loop (a modal box) is entered again by the ticks of its own
+// timer, also from a box opened by such a nested tick, while the other timers go on. Once the boxes
+// are closed, the timer ticks once per interval again: as often as a partner of the same interval.
+TEST(TTimerTest, RealTimersEnterAHandlerWaitingInANestedLoopAgain) {
+  TTimer boxed(RealTimeSource(), 3, true);
+  TTimer other(RealTimeSource(), 3, true);
   int inside = 0;
   int deepest = 0;
   int boxedTicks = 0;
   int otherTicks = 0;
   int otherTicksInBox = 0;
-  QEventLoop box;  // waits as a modal box's loop does
-  int quitAt = 0;
-  boxed->OnTimer = [&] {
+  std::vector<int> ticksAtDepth(4, 0);
+  QEventLoop outerBox;
+  QEventLoop innerBox;
+  boxed.OnTimer = [&] {
     ++boxedTicks;
-    ++inside;
-    deepest = std::max(deepest, inside);
-    if (boxedTicks == 1) {
+    const int depth = ++inside;
+    deepest = std::max(deepest, depth);
+    ++ticksAtDepth[static_cast<std::size_t>(std::min(depth, 3))];
+    if (depth == 1 && boxedTicks == 1) {
       const int before = otherTicks;
-      quitAt = before + 5;
-      // A bound, in case the beat stalls: the count below then tells.
-      QTimer::singleShot(10000, &box, &QEventLoop::quit);
-      box.exec();
+      // Bounds in case the ticks stall: the counts below then tell.
+      QTimer::singleShot(10000, &outerBox, &QEventLoop::quit);
+      outerBox.exec();
       otherTicksInBox = otherTicks - before;
+    } else if (depth == 2 && ticksAtDepth[2] == 2) {
+      QTimer::singleShot(10000, &innerBox, &QEventLoop::quit);
+      innerBox.exec();
+    } else if (depth == 3 && ticksAtDepth[3] == 4) {
+      innerBox.quit();
+    } else if (depth == 2 && ticksAtDepth[2] == 5) {
+      outerBox.quit();
     }
     --inside;
   };
-  other->OnTimer = [&] {
-    ++otherTicks;
-    if (box.isRunning() && otherTicks >= quitAt) box.quit();
-  };
-  ASSERT_TRUE(test::RunUntil([&] { return boxedTicks >= 3; }));
-  EXPECT_EQ(deepest, 1);
+  other.OnTimer = [&] { ++otherTicks; };
+  ASSERT_TRUE(test::RunUntil([&] { return ticksAtDepth[1] >= 2; }));
+  EXPECT_EQ(deepest, 3);
+  EXPECT_EQ(ticksAtDepth[3], 4);
+  EXPECT_EQ(ticksAtDepth[2], 5);
   EXPECT_GE(otherTicksInBox, 5);
 
-  // One destroys itself, the other its partner, within the same beat.
-  TTimer* self = boxed.get();
-  self->OnTimer = [&] { boxed.reset(); };
-  other->OnTimer = [&] {
-    ++otherTicks;
-    boxed.reset();
+  // The relief timers are gone: 30 ticks of the partner, about as many of the boxed timer, not twice as many.
+  const int boxedBefore = boxedTicks;
+  const int otherBefore = otherTicks;
+  ASSERT_TRUE(test::RunUntil([&] { return otherTicks >= otherBefore + 30; }));
+  EXPECT_LE(boxedTicks - boxedBefore, 40);
+  EXPECT_GE(boxedTicks - boxedBefore, 20);
+}
+
+// A timer disabled while its handler waits in a nested loop ticks no more, inside the loop or after.
+TEST(TTimerTest, RealTimerDisabledWhileItsHandlerWaitsTicksNoMore) {
+  TTimer boxed(RealTimeSource(), 3, true);
+  TTimer other(RealTimeSource(), 3, true);
+  int boxedTicks = 0;
+  int otherTicks = 0;
+  int disabledAt = -1;
+  QEventLoop box;
+  boxed.OnTimer = [&] {
+    if (++boxedTicks == 1) {
+      QTimer::singleShot(10000, &box, &QEventLoop::quit);
+      box.exec();
+    }
   };
-  ASSERT_TRUE(test::RunUntil([&] { return !boxed; }));
-  const int after = otherTicks;
-  other.reset();
+  other.OnTimer = [&] {
+    ++otherTicks;
+    if (boxedTicks >= 3 && disabledAt < 0) {
+      boxed.SetEnabled(false);
+      disabledAt = otherTicks;
+    }
+    if (disabledAt > 0 && otherTicks == disabledAt + 20) box.quit();
+  };
+  ASSERT_TRUE(test::RunUntil([&] { return disabledAt > 0 && !box.isRunning() && otherTicks > disabledAt + 40; }));
+  EXPECT_EQ(boxedTicks, 3);
+}
+
+// Timers destroyed by a handler, their own or another's, tick no more.
+TEST(TTimerTest, RealTimersDestroyedByAHandlerTickNoMore) {
+  auto first = std::make_unique<TTimer>(RealTimeSource(), 2, true);
+  auto second = std::make_unique<TTimer>(RealTimeSource(), 2, true);
+  int secondTicks = 0;
+  first->OnTimer = [&] { first.reset(); };
+  second->OnTimer = [&] { ++secondTicks; };
+  ASSERT_TRUE(test::RunUntil([&] { return !first; }));
+  auto third = std::make_unique<TTimer>(RealTimeSource(), 2, true);
+  third->OnTimer = [&] { second.reset(); };
+  ASSERT_TRUE(test::RunUntil([&] { return !second; }));
+  const int after = secondTicks;
+  third.reset();
   test::RunRounds(30);
-  EXPECT_EQ(otherTicks, after);
+  EXPECT_EQ(secondTicks, after);
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ TEST_F(ErrorBox, ATimerHandlerThatThrowsDoesNotEndTheEventLoop) {
   EXPECT_EQ(AppBoxes().Boxes[0].Text, "First tick fails.");
 }
 
-// Timers of one interval tick together; one that fails at every tick must not starve the others.
+// A timer that fails at every tick must not starve the others.
 TEST_F(ErrorBox, ATimerThatAlwaysThrowsLeavesTheOtherTimersOfItsIntervalTicking) {
   QEventLoop loop;
   int failures = 0;
@@ -132,7 +132,7 @@ TEST_F(ErrorBox, ATimerThatAlwaysThrowsLeavesTheOtherTimersOfItsIntervalTicking)
   EXPECT_EQ(AppBoxes().Boxes.size(), static_cast<std::size_t>(failures));
 }
 
-// While the error box of a failed tick is open, the other timers of its interval go on ticking.
+// While the error box of a failed tick is open, the other timers go on ticking.
 TEST_F(ErrorBox, TheErrorBoxOfAFailedTickDoesNotHoldUpTheOtherTimers) {
   QEventLoop loop;
   QEventLoop box;
