@@ -1,10 +1,12 @@
 // The live status view: every 40 ms, while connected, DeviceState is shown on the driver strip
 // and the "IO Status" page. The texts come from the pure tick model; this file only moves them
 // into widgets, and only what differs from what the view last gave each widget: a steady reading
-// costs no widget call at all.
+// costs no widget call at all. The widgets are plain labels, fields and gauges that paint
+// themselves, so they follow the desktop's palette, style and fonts as any other widget does.
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <algorithm>
 #include <array>
 
 #include "protocol/live_view_model.h"
@@ -27,7 +29,7 @@ void TForm1::LiveViewWidgets::Apply(const TickView& view) {
   }
   for (std::size_t i = 0; i < kValueRowCount; ++i) {
     if (ShownValues[i] != view.ValueTexts[i]) {
-      Values[i].SetText(view.ValueTexts[i].View());
+      SetLabelText(Values[i], view.ValueTexts[i].View());
       ShownValues[i] = view.ValueTexts[i];
     }
     if (ShownGauges[i] != view.GaugePositions[i]) {
@@ -43,6 +45,7 @@ void TForm1::LiveViewWidgets::Apply(const TickView& view) {
       SetLabelText(DriverStatus, state.Text);
       SetLabelFontColor(DriverStatus, state.FontColor);
       ShownDriverState = state;
+      PlaceFault();
     }
   }
   if (view.FaultText && ShownFault != view.FaultText) {
@@ -50,8 +53,15 @@ void TForm1::LiveViewWidgets::Apply(const TickView& view) {
     ShownFault = view.FaultText;
   }
   if (view.WorkModeText && ShownWorkMode != view.WorkModeText) {
-    WorkMode.SetText(view.WorkModeText->View());
+    SetLabelText(WorkMode, view.WorkModeText->View());
     ShownWorkMode = view.WorkModeText;
+  }
+}
+
+void TForm1::LiveViewWidgets::PlaceFault() {
+  const int left = std::max(FaultLeft, DriverStatus->geometry().right() + 1);
+  if (DriverError->x() != left) {
+    DriverError->move(left, DriverError->y());
   }
 }
 
@@ -61,30 +71,15 @@ void TForm1::PrepareLiveStatusView() {
   LiveViewWidgets& view = *liveView_;
   view.Indicators = {ui.SW1, ui.SW2, ui.SW3, ui.SW4, ui.SW5, ui.SW6,
                      ui.IN1, ui.IN2, ui.IN3, ui.IN4, ui.OUT1, ui.OUT2};
+  view.Values = {ui.LabVal_PowerSupply, ui.LabVal_Temperature, ui.LabVal_Potentiometer, ui.LabVal_Ain,
+                 ui.LabVal_CurLim,      ui.LabVal_CurAct,      ui.LabVal_PwmLim,        ui.LabVal_PwmAct};
   view.Gauges = {ui.Pb_PowerSupply,  ui.Pb_Temperature, ui.Pb_Potentiometer, ui.Pb_AnalogInput,
                  ui.Pb_CurrentLimit, ui.Pb_CurrentAct,  ui.Pb_PwmLimit,      ui.Pb_PwmAct};
-  const std::array<QLabel*, kValueRowCount> values = {
-      ui.LabVal_PowerSupply, ui.LabVal_Temperature, ui.LabVal_Potentiometer, ui.LabVal_Ain,
-      ui.LabVal_CurLim,      ui.LabVal_CurAct,      ui.LabVal_PwmLim,        ui.LabVal_PwmAct};
   view.DriverStatus = ui.Label_DriverStatus;
   view.DriverError = ui.Label_DriverError;
-
-  // The labels take their fill colour from a rendering of the window; the very first rendering
-  // of a window not yet shown can miss the tint of nested frames, so one goes before.
-  static_cast<void>(grab());
-  // The texts that change with every reading: each value text owns the room up to its gauge, the
-  // work-mode text the rest of its frame's line.
-  for (std::size_t i = 0; i < kValueRowCount; ++i) {
-    view.Values[i].Reserve(values[i], view.Gauges[i]->x() - values[i]->x());
-  }
-  QLabel* workMode = ui.Lab_WorkMode;
-  view.WorkMode.Reserve(workMode, workMode->parentWidget()->contentsRect().right() + 1 - workMode->x());
-  // The gauges' rounded corners blend with the frame behind them: with a picture of that frame as
-  // their own background, a new position repaints the gauge alone, not the frames behind it.
-  for (QProgressBar* gauge : view.Gauges) {
-    PaintOwnBackgroundPicture(gauge);
-    KeepGaugeLooks(gauge);
-  }
+  view.WorkMode = ui.Lab_WorkMode;
+  view.FaultLeft = ui.Label_DriverError->x();
+  view.PlaceFault();
 }
 
 void TForm1::DisplayDataTimer() {

@@ -16,11 +16,11 @@ namespace zrv {
 
 struct TForm1::LiveViewWidgets {
   std::array<QLineEdit*, kIndicatorCount> Indicators{};
-  std::array<ReservedLabel, kValueRowCount> Values;
+  std::array<QLabel*, kValueRowCount> Values{};
   std::array<QProgressBar*, kValueRowCount> Gauges{};
   QLabel* DriverStatus = nullptr;
   QLabel* DriverError = nullptr;
-  ReservedLabel WorkMode;
+  QLabel* WorkMode = nullptr;
 
   // What the view last gave each widget; empty before its first tick.
   std::array<std::optional<bool>, kIndicatorCount> ShownIndicators;
@@ -31,6 +31,10 @@ struct TForm1::LiveViewWidgets {
   std::optional<FixedText<160>> ShownWorkMode;
 
   void Apply(const TickView& view);
+  // The fault text reads on from the state text: at its laid-out place, or right after a state
+  // text that reaches past it.
+  void PlaceFault();
+  int FaultLeft = 0;  // the laid-out place
 };
 
 }  // namespace zrv
