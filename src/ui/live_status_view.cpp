@@ -1,8 +1,9 @@
 // The live status view: every 40 ms, while connected, DeviceState is shown on the driver strip
 // and the "IO Status" page. The texts come from the pure tick model; this file only moves them
 // into widgets, and only what differs from what the view last gave each widget: a steady reading
-// costs no widget call at all. The widgets are plain labels, fields and gauges that paint
-// themselves, so they follow the desktop's palette, style and fonts as any other widget does.
+// costs no widget call at all. The texts and gauges that change with the readings keep a fixed
+// room and paint a picture of what lies behind them, so that 25 changes a second repaint neither
+// the frames behind them nor their geometry.
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -29,7 +30,7 @@ void TForm1::LiveViewWidgets::Apply(const TickView& view) {
   }
   for (std::size_t i = 0; i < kValueRowCount; ++i) {
     if (ShownValues[i] != view.ValueTexts[i]) {
-      SetLabelText(Values[i], view.ValueTexts[i].View());
+      SetLabelTextInRoom(Values[i], view.ValueTexts[i].View(), ValueRooms[i]);
       ShownValues[i] = view.ValueTexts[i];
     }
     if (ShownGauges[i] != view.GaugePositions[i]) {
@@ -53,7 +54,7 @@ void TForm1::LiveViewWidgets::Apply(const TickView& view) {
     ShownFault = view.FaultText;
   }
   if (view.WorkModeText && ShownWorkMode != view.WorkModeText) {
-    SetLabelText(WorkMode, view.WorkModeText->View());
+    SetLabelTextInRoom(WorkMode, view.WorkModeText->View(), WorkModeRoom);
     ShownWorkMode = view.WorkModeText;
   }
 }
@@ -80,6 +81,24 @@ void TForm1::PrepareLiveStatusView() {
   view.WorkMode = ui.Lab_WorkMode;
   view.FaultLeft = ui.Label_DriverError->x();
   view.PlaceFault();
+
+  const auto keepRoom = [](QLabel* label, int room) {
+    label->setTextFormat(Qt::PlainText);  // readings are never rich text
+    const QSize hint = label->sizeHint();
+    if (hint.width() <= room) {
+      label->resize(room, std::max(label->height(), hint.height()));
+      PaintBackdrop(label);
+    }
+  };
+  for (std::size_t i = 0; i < kValueRowCount; ++i) {
+    view.ValueRooms[i] = view.Gauges[i]->x() - view.Values[i]->x();
+    keepRoom(view.Values[i], view.ValueRooms[i]);
+  }
+  view.WorkModeRoom = view.WorkMode->parentWidget()->contentsRect().right() + 1 - view.WorkMode->x();
+  keepRoom(view.WorkMode, view.WorkModeRoom);
+  for (QProgressBar* gauge : view.Gauges) {
+    PaintBackdrop(gauge);
+  }
 }
 
 void TForm1::DisplayDataTimer() {

@@ -17,10 +17,12 @@ namespace zrv {
 struct TForm1::LiveViewWidgets {
   std::array<QLineEdit*, kIndicatorCount> Indicators{};
   std::array<QLabel*, kValueRowCount> Values{};
+  std::array<int, kValueRowCount> ValueRooms{};  // each value text's width, up to its gauge
   std::array<QProgressBar*, kValueRowCount> Gauges{};
   QLabel* DriverStatus = nullptr;
   QLabel* DriverError = nullptr;
   QLabel* WorkMode = nullptr;
+  int WorkModeRoom = 0;  // up to the end of its frame's line
 
   // What the view last gave each widget; empty before its first tick.
   std::array<std::optional<bool>, kIndicatorCount> ShownIndicators;

@@ -2,6 +2,10 @@
 
 #include <QColor>
 #include <QComboBox>
+#include <QEvent>
+#include <QMetaObject>
+#include <QPainter>
+#include <QPixmap>
 #include <QLabel>
 #include <QLatin1String>
 #include <QLineEdit>
@@ -43,7 +47,106 @@ void AutoSizeToText(QLabel* label) {
   }
 }
 
+class Backdrop final : public QObject {
+ public:
+  explicit Backdrop(QWidget* widget) : QObject(widget), widget_(widget) {
+    widget->installEventFilter(this);
+    Forget();
+  }
+  ~Backdrop() override { widget_->setAttribute(Qt::WA_OpaquePaintEvent, false); }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched != widget_) {
+      return false;
+    }
+    switch (event->type()) {
+      case QEvent::Paint:
+        if (taking_) {
+          return true;  // the picture shows what is behind, without the widget
+        }
+        if (!picture_.isNull()) {
+          QPainter painter(widget_);
+          painter.drawPixmap(0, 0, picture_);
+        }
+        return false;
+      case QEvent::PaletteChange:
+      case QEvent::StyleChange:
+      case QEvent::FontChange:
+      case QEvent::EnabledChange:
+      case QEvent::ActivationChange:
+      case QEvent::ScreenChangeInternal:
+      case QEvent::Move:
+      case QEvent::Resize:
+      case QEvent::Show:
+      case QEvent::Hide:
+      case QEvent::ParentChange:
+        Forget();
+        return false;
+      default:
+        return false;
+    }
+  }
+
+ private:
+  // See-through from now on, until a new picture has been taken: always right, if dearer.
+  void Forget() {
+    picture_ = QPixmap();
+    widget_->setAttribute(Qt::WA_OpaquePaintEvent, false);
+    if (!pending_) {
+      pending_ = true;
+      QMetaObject::invokeMethod(this, [this] { Take(); }, Qt::QueuedConnection);
+    }
+  }
+  // Runs after every widget has handled the change that made the old picture wrong.
+  void Take() {
+    pending_ = false;
+    if (!widget_->isVisible()) {
+      return;  // taken when it is shown
+    }
+    QWidget* window = widget_->window();
+    const QRect area(widget_->mapTo(window, QPoint(0, 0)), widget_->size());
+    taking_ = true;
+    picture_ = window->grab(area);
+    taking_ = false;
+    widget_->setAttribute(Qt::WA_OpaquePaintEvent, true);
+  }
+
+  QWidget* widget_;
+  QPixmap picture_;
+  bool taking_ = false;
+  bool pending_ = false;
+};
+
+Backdrop* BackdropOf(QWidget* widget) {
+  return widget->findChild<Backdrop*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
 }  // namespace
+
+void PaintBackdrop(QWidget* widget) {
+  if (BackdropOf(widget) == nullptr) {
+    new Backdrop(widget);
+  }
+}
+
+void StopPaintingBackdrop(QWidget* widget) {
+  delete BackdropOf(widget);
+}
+
+bool SetLabelTextInRoom(QLabel* label, std::string_view text, int room) {
+  if (label->text() == Latin1(text)) {
+    return false;
+  }
+  label->setText(Latin1(text));
+  const QSize hint = label->sizeHint();
+  if (hint.width() > room) {
+    StopPaintingBackdrop(label);
+    AutoSizeToText(label);
+  } else if (label->width() != room || label->height() < hint.height()) {
+    label->resize(room, std::max(label->height(), hint.height()));
+  }
+  return true;
+}
 
 void FitLabelToText(QLabel* label) {
   const QSize hint = label->sizeHint();

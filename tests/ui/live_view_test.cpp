@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTest>
+#include <QTimer>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +16,8 @@
 #include <algorithm>
 #include <climits>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "ui_test_support.h"
 
@@ -248,6 +253,41 @@ TEST_F(LiveView, DriverStateFaultAndWorkModeTables) {
   EXPECT_EQ(FontColor(w.Label("Label_DriverStatus")), QColor(0, 0, 255));
 }
 
+// Every state with every fault, in an order that lets each fault follow each state change: the
+// fault text starts after the state text (at its laid-out place whenever the state text ends
+// before it), and neither is clipped nor runs out of the driver strip.
+TEST_F(LiveView, FaultTextNeverOverlapsTheStateText) {
+  w.Form->SetConnected(true);
+  w.Form->show();
+  QLabel* state = w.Label("Label_DriverStatus");
+  QLabel* fault = w.Label("Label_DriverError");
+  const int laidOut = fault->x();
+  ASSERT_EQ(laidOut, 181);
+  for (int round = 0; round < 2; ++round) {
+    for (std::uint8_t driverState = 0; driverState < 4; ++driverState) {
+      for (std::uint8_t faultCode = 0; faultCode < 6; ++faultCode) {
+        Status().DriverState = round == 0 ? driverState : static_cast<std::uint8_t>(3 - driverState);
+        Status().FaultCode = faultCode;
+        w.Ticks(1);
+        const std::string pair = state->text().toStdString() + "|" + fault->text().toStdString();
+        EXPECT_GE(fault->x(), state->geometry().right() + 1) << pair;
+        if (state->geometry().right() < laidOut) {
+          EXPECT_EQ(fault->x(), laidOut) << pair;
+        }
+        for (QLabel* label : {state, fault}) {
+          EXPECT_GE(label->width(), label->sizeHint().width()) << pair;
+          EXPECT_LE(label->geometry().right(), label->parentWidget()->contentsRect().right()) << pair;
+        }
+      }
+    }
+  }
+  // The long pair does push the fault text.
+  Status().DriverState = 3;
+  Status().FaultCode = 2;
+  w.Ticks(1);
+  EXPECT_GT(fault->x(), laidOut);
+}
+
 TEST_F(LiveView, WorkModeEmbedsTheTextsOfTheSameTick) {
   w.Form->SetConnected(true);
   Status().Potentiometer = 1000;
@@ -310,6 +350,45 @@ TEST_F(LiveView, FirmwareOf119WarnsOnceThenTheViewStopsForGood) {
   w.Ticks(25);
   EXPECT_EQ(Snapshot(), frozen);
   EXPECT_EQ(w.Boxes.Boxes.size(), 1u);
+}
+
+// The firmware box on the real clock: ticks that fall due while it is open enter the view again,
+// so a reading that changes while it is open is on screen before it closes.
+TEST(LiveViewOnTheRealClock, TheViewKeepsMovingWhileTheFirmwareBoxIsOpen) {
+  FakeMessageBoxes boxes;
+  const auto platform = PlatformWithoutHid();
+  TForm1 form(RealTimeSource(), boxes, *platform);
+  const std::vector<std::uint8_t> identity = WindowOnManualTime::IdentityReply(119, "ZRV", 100);
+  form.HandleReply(nullptr, 0, identity.data(), static_cast<std::uint16_t>(identity.size()));
+  form.State().Limits.PowerSupplyMax = 30000;
+  auto* supply = form.findChild<QLabel*>(QStringLiteral("LabVal_PowerSupply"));
+  bool seenWhileOpen = false;
+  boxes.WhileOpen = [&] {
+    form.State().Status.PowerSupply = 6000;
+    QEventLoop box;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+      if (supply->text() == QStringLiteral("6 V ")) {
+        seenWhileOpen = true;
+        box.quit();
+      }
+    });
+    look.start(1);
+    // A bound in case the view stands still; the flag then tells.
+    QTimer::singleShot(10000, &box, &QEventLoop::quit);
+    box.exec();
+    form.State().Status.PowerSupply = 9000;
+  };
+  form.SetConnected(true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Boxes.empty() && !form.DisplayData.Enabled(); }, 20000));
+  EXPECT_TRUE(seenWhileOpen);
+  EXPECT_EQ(boxes.Boxes.size(), 1u);
+  // The interrupted tick completed with the reading of that moment; nothing moves after it.
+  EXPECT_EQ(supply->text(), QStringLiteral("9 V "));
+  form.State().Status.PowerSupply = 12000;
+  QTest::qWait(200);
+  EXPECT_EQ(supply->text(), QStringLiteral("9 V "));
+  EXPECT_EQ(boxes.Boxes.size(), 1u);
 }
 
 // ---- Repaints ----
