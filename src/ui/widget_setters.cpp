@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QComboBox>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QMetaObject>
 #include <QPainter>
 #include <QPixmap>
@@ -138,6 +139,16 @@ bool SetLabelTextInRoom(QLabel* label, std::string_view text, int room) {
     return false;
   }
   label->setText(Latin1(text));
+  // The advances of the characters, and a pixel more for each (kerning never widens a pair by as
+  // much), tell that a text fits without laying it out as sizeHint() does.
+  const QFontMetrics metrics = label->fontMetrics();
+  int width = 2 * label->margin();
+  for (const char c : text) {
+    width += metrics.horizontalAdvance(QChar(static_cast<char16_t>(static_cast<unsigned char>(c)))) + 1;
+  }
+  if (width <= room && label->width() == room && metrics.height() + 2 * label->margin() <= label->height()) {
+    return true;
+  }
   const QSize hint = label->sizeHint();
   if (hint.width() > room) {
     StopPaintingBackdrop(label);
