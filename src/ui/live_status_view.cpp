@@ -87,7 +87,8 @@ void TForm1::PrepareLiveStatusView() {
     const QSize hint = label->sizeHint();
     if (hint.width() <= room) {
       label->resize(room, std::max(label->height(), hint.height()));
-      PaintBackdrop(label);
+      DrawAsOneLine(label);
+      PaintBackdrop(label);  // after: its filter must paint first
     }
   };
   for (std::size_t i = 0; i < kValueRowCount; ++i) {

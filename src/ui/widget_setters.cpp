@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QMetaObject>
 #include <QPainter>
 #include <QPixmap>
@@ -118,20 +119,69 @@ class Backdrop final : public QObject {
   bool pending_ = false;
 };
 
-Backdrop* BackdropOf(QWidget* widget) {
-  return widget->findChild<Backdrop*>(QString(), Qt::FindDirectChildrenOnly);
+// Draws a label's one line of plain text straight at its baseline, where the label's own painting
+// puts it, without the line layout (line breaking, character analysis) that painting runs through
+// for every repaint. It assumes what Qt's styles do: enabled text drawn plainly in the label's
+// foreground colour. Palette and font are read at each paint; anything else (disabled, rich
+// text, mnemonics, tabs, line breaks, another alignment) is left to the label.
+class OneLineText final : public QObject {
+ public:
+  explicit OneLineText(QLabel* label) : QObject(label), label_(label) { label->installEventFilter(this); }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched != label_ || event->type() != QEvent::Paint || !label_->isEnabled() ||
+        label_->textFormat() != Qt::PlainText || label_->alignment() != (Qt::AlignLeft | Qt::AlignVCenter) ||
+        label_->indent() > 0 || label_->margin() != 0 || label_->frameWidth() != 0 || label_->wordWrap()) {
+      return false;
+    }
+    const QString text = label_->text();
+    for (const QChar c : text) {
+      if (c == QLatin1Char('&') || c == QLatin1Char('\t') || c == QLatin1Char('\n')) {
+        return false;
+      }
+    }
+    if (!text.isEmpty()) {
+      QPainter painter(label_);
+      const QFontMetricsF metrics(painter.font());
+      const QRect area = label_->contentsRect();
+      painter.setPen(label_->palette().color(label_->foregroundRole()));
+      const qreal top = area.y() + (area.height() - (metrics.ascent() + metrics.descent())) / 2;
+      painter.drawText(QPointF(area.x(), top + metrics.ascent()), text);
+    }
+    return true;
+  }
+
+ private:
+  QLabel* label_;
+};
+
+// These helpers have no meta-object of their own, so findChild() cannot tell them apart.
+template <typename Helper>
+Helper* HelperOf(QObject* object) {
+  for (QObject* child : object->children()) {
+    if (auto* helper = dynamic_cast<Helper*>(child)) {
+      return helper;
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace
 
 void PaintBackdrop(QWidget* widget) {
-  if (BackdropOf(widget) == nullptr) {
+  if (HelperOf<Backdrop>(widget) == nullptr) {
     new Backdrop(widget);
   }
 }
 
+void DrawAsOneLine(QLabel* label) {
+  if (HelperOf<OneLineText>(label) == nullptr) {
+    new OneLineText(label);
+  }
+}
+
 void StopPaintingBackdrop(QWidget* widget) {
-  delete BackdropOf(widget);
+  delete HelperOf<Backdrop>(widget);
 }
 
 bool SetLabelTextInRoom(QLabel* label, std::string_view text, int room) {

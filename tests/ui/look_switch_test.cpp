@@ -149,7 +149,6 @@ class LookSwitch : public ::testing::Test {
       fresh.Form->show();
       fresh.Ticks(1);
       const Looks expected = LooksOf(*fresh.Form);
-      if (qEnvironmentVariableIsSet("LOOK_DUMP")) { shown.Rendered.save("/tmp/lv-shown.png"); expected.Rendered.save("/tmp/lv-expected.png"); }
       ASSERT_TRUE(shown.Rendered == expected.Rendered)
           << "rendering, step " << step << ": " << Differences(shown.Rendered, expected.Rendered);
       ASSERT_TRUE(shown.Screen == expected.Screen)
