@@ -87,8 +87,7 @@ void TForm1::PrepareLiveStatusView() {
     const QSize hint = label->sizeHint();
     if (hint.width() <= room) {
       label->resize(room, std::max(label->height(), hint.height()));
-      DrawAsOneLine(label);
-      PaintBackdrop(label);  // after: its filter must paint first
+      PaintBackdrop(label);
     }
   };
   for (std::size_t i = 0; i < kValueRowCount; ++i) {

@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFontMetrics>
-#include <QFontMetricsF>
 #include <QMetaObject>
 #include <QPainter>
 #include <QPixmap>
@@ -119,43 +118,7 @@ class Backdrop final : public QObject {
   bool pending_ = false;
 };
 
-// Draws a label's one line of plain text straight at its baseline, where the label's own painting
-// puts it, without the line layout (line breaking, character analysis) that painting runs through
-// for every repaint. It assumes what Qt's styles do: enabled text drawn plainly in the label's
-// foreground colour. Palette and font are read at each paint; anything else (disabled, rich
-// text, mnemonics, tabs, line breaks, another alignment) is left to the label.
-class OneLineText final : public QObject {
- public:
-  explicit OneLineText(QLabel* label) : QObject(label), label_(label) { label->installEventFilter(this); }
-
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched != label_ || event->type() != QEvent::Paint || !label_->isEnabled() ||
-        label_->textFormat() != Qt::PlainText || label_->alignment() != (Qt::AlignLeft | Qt::AlignVCenter) ||
-        label_->indent() > 0 || label_->margin() != 0 || label_->frameWidth() != 0 || label_->wordWrap()) {
-      return false;
-    }
-    const QString text = label_->text();
-    for (const QChar c : text) {
-      if (c == QLatin1Char('&') || c == QLatin1Char('\t') || c == QLatin1Char('\n')) {
-        return false;
-      }
-    }
-    if (!text.isEmpty()) {
-      QPainter painter(label_);
-      const QFontMetricsF metrics(painter.font());
-      const QRect area = label_->contentsRect();
-      painter.setPen(label_->palette().color(label_->foregroundRole()));
-      const qreal top = area.y() + (area.height() - (metrics.ascent() + metrics.descent())) / 2;
-      painter.drawText(QPointF(area.x(), top + metrics.ascent()), text);
-    }
-    return true;
-  }
-
- private:
-  QLabel* label_;
-};
-
-// These helpers have no meta-object of their own, so findChild() cannot tell them apart.
+// The helper has no meta-object of its own, so findChild() cannot tell it from other children.
 template <typename Helper>
 Helper* HelperOf(QObject* object) {
   for (QObject* child : object->children()) {
@@ -171,12 +134,6 @@ Helper* HelperOf(QObject* object) {
 void PaintBackdrop(QWidget* widget) {
   if (HelperOf<Backdrop>(widget) == nullptr) {
     new Backdrop(widget);
-  }
-}
-
-void DrawAsOneLine(QLabel* label) {
-  if (HelperOf<OneLineText>(label) == nullptr) {
-    new OneLineText(label);
   }
 }
 

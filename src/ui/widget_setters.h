@@ -45,9 +45,6 @@ void FitLabelToText(QLabel* label);
 // a new picture once the change has been handled everywhere. Only for a widget with nothing in
 // front of it and nothing behind it but its parents' faces.
 void PaintBackdrop(QWidget* widget);
-// Makes a label that shows one line of plain text draw it straight at its baseline, the same pixels
-// as its own painting without the line layout. Call before PaintBackdrop.
-void DrawAsOneLine(QLabel* label);
 // Back to a plain see-through widget.
 void StopPaintingBackdrop(QWidget* widget);
 
