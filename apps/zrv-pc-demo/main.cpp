@@ -1,6 +1,8 @@
 // The demo: the operator window on simulated HID devices. A mouse is attached from the start; a
 // lively motor driver is plugged in one second later. Nothing else differs from the real program.
 // ZRV_DEMO_STEADY=1 in the environment keeps the driver's readings still (for measurements).
+// ZRV_DEMO_PAGE=<n> starts on page n (0 "IO Status", 1 "RS485 Modbus", 2 "Recorder").
+#include <QTabWidget>
 #include <QTimer>
 #include <QtGlobal>
 #include <chrono>
@@ -65,6 +67,11 @@ void RunDemo(zrv::QtMessageBoxes& boxes) {
   QTimer::singleShot(kDriverPlugDelayMs, &form, [&platform, model] {
     zrv::SimDriverModel::PlugDriver(platform, DriverConfig(), model);
   });
+  if (qEnvironmentVariableIsSet("ZRV_DEMO_PAGE")) {
+    if (auto* pages = form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))) {
+      pages->setCurrentIndex(qEnvironmentVariableIntValue("ZRV_DEMO_PAGE"));
+    }
+  }
   form.show();
   zrv::TApplication::exec();
   boxes.SetParent(nullptr);

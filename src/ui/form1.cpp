@@ -12,6 +12,7 @@
 #include "ui/application.h"
 #include "ui/fonts.h"
 #include "ui/live_view_widgets.h"
+#include "ui/recorder_page.h"
 #include "ui_form1.h"
 #include "ui/widget_setters.h"
 
@@ -45,6 +46,7 @@ TForm1::TForm1(TimeSource& time, IMessageBoxes& boxes, IHidPlatform& platform, Q
   DisplayData.OnTimer = [this] { DisplayDataTimer(); };
   WireLink(platform);
   WireModbusPage();
+  WireRecorderPage(time);
   try {
     FormCreate();
   } catch (...) {
@@ -186,9 +188,25 @@ void TForm1::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*/,
       }
       break;
     case ReplyEffects::Kind::Status:
+      recorderPage_->AddStatus(state_.Status, state_.Limits);
+      break;
     case ReplyEffects::Kind::None:
       break;
   }
+}
+
+void TForm1::WireRecorderPage(TimeSource& time) {
+  recorderPage_ = new RecorderPage(
+      time, [this] { return connected_; }, [this](const QString& text) { ShowStatusLine(text); });
+  ui_->PageControl1->addTab(recorderPage_, Latin1Text(kRecorderPageTitle));
+}
+
+void TForm1::ShowStatusLine(const QString& text) {
+  QLabel* label = ui_->Label_Status;
+  // Cut in the middle, so both the start of a message and the end of a path stay readable.
+  const int room = ui_->GroupBox1->width() - label->x() - 6;
+  label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
+  label->adjustSize();
 }
 
 }  // namespace zrv
