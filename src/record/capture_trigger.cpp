@@ -35,7 +35,7 @@ bool CaptureTrigger::Feed(const Sample& sample) {
 std::optional<FaultCapture> CaptureTrigger::PopDue(SteadyTime now) {
   // Pending captures are in onset order and a cut shortens them all alike, so the first is due
   // first.
-  if (pendingCount_ == 0 || pending_[0].Until > now) {
+  if (pendingCount_ == 0 || pending_[0].Until >= now) {
     return std::nullopt;
   }
   const FaultCapture due = pending_[0];

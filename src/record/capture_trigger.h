@@ -1,7 +1,8 @@
 // Decides when a fault capture is taken: at every onset of a fault, that is a reading with a fault
 // code right after a reading without one on the same connection. The capture covers the samples
 // from kCaptureBefore before the onset to kCaptureAfter after it; it is due once that much time
-// has passed, or at once when the connection is lost first.
+// has passed (strictly: a reading that arrives at the last moment is still in), or as soon as the
+// connection is lost first.
 //
 // A fault already present at the first reading of a connection is no onset: when it began is not
 // known, and a driver that stays faulted would otherwise give a capture at every replug. A gap in
@@ -39,7 +40,7 @@ class CaptureTrigger {
   // Every sample, in order. Returns true when this sample is the onset of a fault.
   bool Feed(const Sample& sample);
 
-  // The oldest capture whose time is complete by `now`, removed from the pending ones.
+  // The oldest capture whose time is over before `now`, removed from the pending ones.
   std::optional<FaultCapture> PopDue(SteadyTime now);
 
   std::size_t Pending() const { return pendingCount_; }

@@ -40,14 +40,14 @@ TEST_F(CaptureTriggerTest, FaultOnOffOnGivesOneCaptureEachDueFiveSecondsAfter) {
   EXPECT_TRUE(Run(23s, 24s, 2).empty());
   EXPECT_EQ(trigger.Pending(), 2U);
 
-  EXPECT_FALSE(trigger.PopDue(SteadyTime(25s) - 1ms));
-  const auto first = trigger.PopDue(SteadyTime(25s));
+  EXPECT_FALSE(trigger.PopDue(SteadyTime(25s)));
+  const auto first = trigger.PopDue(SteadyTime(25s) + 1ms);
   ASSERT_TRUE(first);
   EXPECT_EQ(first->FaultCode, 3);
   EXPECT_EQ(first->From, SteadyTime(10s));
   EXPECT_EQ(first->Until, SteadyTime(25s));
   EXPECT_FALSE(trigger.PopDue(SteadyTime(26s)));
-  const auto second = trigger.PopDue(SteadyTime(27s));
+  const auto second = trigger.PopDue(SteadyTime(27s) + 1ms);
   ASSERT_TRUE(second);
   EXPECT_EQ(second->FaultCode, 1);
   EXPECT_EQ(trigger.Pending(), 0U);
@@ -74,7 +74,8 @@ TEST_F(CaptureTriggerTest, LosingTheConnectionCutsPendingCapturesShort) {
   Run(0ms, 1s, 0);
   Run(1s, 2s, 1);
   Disconnect(3s);
-  const auto cut = trigger.PopDue(SteadyTime(3s));
+  EXPECT_FALSE(trigger.PopDue(SteadyTime(3s)));
+  const auto cut = trigger.PopDue(SteadyTime(3s) + 1ms);
   ASSERT_TRUE(cut);
   EXPECT_EQ(cut->Until, SteadyTime(3s));
 }
