@@ -89,7 +89,7 @@ std::string StreamGoneReason(int fd, const std::string& path) {
 
 }  // namespace
 
-FileWriter::FileWriter() : thread_([this] { Run(); }) {}
+FileWriter::FileWriter() = default;
 
 FileWriter::~FileWriter() {
   {
@@ -97,7 +97,7 @@ FileWriter::~FileWriter() {
     stopping_ = true;
   }
   wake_.notify_all();
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
 }
 
 FileWriter::FileId FileWriter::Submit(Job job) {
@@ -109,6 +109,8 @@ FileWriter::FileId FileWriter::Submit(Job job) {
       job.Id = id;
     }
     jobs_.push_back(std::move(job));
+    // Started with the first file: a window that never writes one has no extra thread.
+    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
   }
   wake_.notify_one();
   return id;

@@ -30,6 +30,7 @@ class FileWriter {
     std::uint64_t RowsKept = 0;   // rows of the stream that are safely in the file
   };
 
+  // The thread starts with the first job.
   FileWriter();
   // Finishes every job already handed over, then ends the thread.
   ~FileWriter();
