@@ -234,8 +234,8 @@ void SimulatedDriver::StepLively(std::uint32_t dtMs) {
     if (nextEventMs_ > dtMs) {
       nextEventMs_ -= dtMs;
     } else {
-      nextEventMs_ = 15000 + Random() % 15000;
-      if (Random() % 10 < 7) {
+      nextEventMs_ = faultEveryMs_ > 0 ? faultEveryMs_ : 15000 + Random() % 15000;
+      if (faultEveryMs_ == 0 && Random() % 10 < 7) {
         stopLeftMs_ = 1500;
       } else {
         faultLeftMs_ = 1000;

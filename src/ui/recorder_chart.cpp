@@ -94,15 +94,25 @@ void RecorderChart::SetSeriesVisible(Series series, bool visible) {
 
 void RecorderChart::Tick(SteadyTime now, bool paused) {
   if (!paused) {
-    // Something moves only while a sample is still on screen or the picture is stale.
+    // Something moves only while a sample is still on screen, and only once it has moved a pixel
+    // (every tick at 10 s, about every third at 1 min, every 33rd at 10 min).
     const bool onScreen = !ring_.Empty() && ring_.Newest().Time + span_ + milliseconds(200) >= end_;
     end_ = now;
-    if (onScreen) dirty_ = true;
+    if (onScreen && MovedAPixel()) dirty_ = true;
   }
-  if (dirty_ && isVisible()) {
-    dirty_ = false;
+  if (!dirty_ || !isVisible()) return;
+  dirty_ = false;
+  Prepare();
+  if (backgroundFrame_ == Frame{size(), span_, strips_}) {
+    update(plot_.toAlignedRect());
+  } else {
     update();
   }
+}
+
+bool RecorderChart::MovedAPixel() const {
+  const double pixelsPerSecond = std::max(1.0, width() - kAxisWidth) / static_cast<double>(span_.count());
+  return duration<double>(end_ - paintedEnd_).count() * pixelsPerSecond >= 1.0;
 }
 
 void RecorderChart::mouseMoveEvent(QMouseEvent* event) {
@@ -128,6 +138,19 @@ double RecorderChart::XOf(SteadyTime time, QRectF plot) const {
 SteadyTime RecorderChart::TimeAt(double x, QRectF plot) const {
   const double fromEnd = (plot.right() - x) / plot.width() * static_cast<double>(span_.count());
   return end_ - duration_cast<SteadyTime::duration>(duration<double>(fromEnd));
+}
+
+void RecorderChart::Prepare() {
+  const QRectF area(kAxisWidth, 2.0, width() - kAxisWidth - kRightMargin,
+                    height() - 2.0 - kTimeAxisHeight);
+  LayOutStrips(area);
+  first_ = ring_.FirstAtOrAfter(end_ - span_);
+  for (Strip& strip : strips_) {
+    FindRange(strip, first_);
+  }
+  plot_ = strips_.empty() ? area
+                          : QRectF(area.left(), area.top(), area.width(),
+                                   strips_.back().Plot.bottom() - area.top());
 }
 
 void RecorderChart::LayOutStrips(QRectF area) {
@@ -180,32 +203,50 @@ void RecorderChart::FindRange(Strip& strip, std::size_t first) const {
 
 void RecorderChart::paintEvent(QPaintEvent* /*event*/) {
   ++paints_;
+  Prepare();
+  paintedEnd_ = end_;
+  Frame frame{size(), span_, strips_};
+  if (!(backgroundFrame_ == frame) || background_.isNull()) {
+    backgroundFrame_ = std::move(frame);
+    RenderBackground();
+  }
   QPainter painter(this);
-  painter.fillRect(rect(), palette().color(QPalette::Window));
-
-  const QRectF area(kAxisWidth, 2.0, width() - kAxisWidth - kRightMargin,
-                    height() - 2.0 - kTimeAxisHeight);
-  LayOutStrips(area);
-  painter.setPen(palette().color(QPalette::WindowText));
-  if (strips_.empty()) {
-    painter.fillRect(area, Qt::white);
-    painter.drawText(area, Qt::AlignCenter, tr("No series selected"));
-    return;
-  }
-  const std::size_t first = ring_.FirstAtOrAfter(end_ - span_);
+  painter.drawPixmap(0, 0, background_);
+  if (strips_.empty()) return;
   // The sample just before the window too, so a line enters from the left edge.
-  const std::size_t from = first > 0 ? first - 1 : first;
-  for (Strip& strip : strips_) {
-    FindRange(strip, first);
-    DrawStrip(painter, strip, from);
+  const std::size_t from = first_ > 0 ? first_ - 1 : first_;
+  for (const Strip& strip : strips_) {
+    painter.setClipRect(strip.Plot.adjusted(1.0, 1.0, -1.0, -1.0));
+    for (std::size_t s = 0; s < kSeriesCount; ++s) {
+      if (visible_[s] && kSeriesInfo[s].SeriesUnit == strip.StripUnit) {
+        DrawSeries(painter, strip, static_cast<Series>(s), from);
+      }
+    }
   }
-  const QRectF plot(area.left(), area.top(), area.width(), strips_.back().Plot.bottom() - area.top());
-  lastPlot_ = plot;
-  DrawTimeAxis(painter, plot);
-  DrawReadout(painter, plot, first);
+  painter.setClipping(false);
+  DrawReadout(painter, plot_, first_);
 }
 
-void RecorderChart::DrawStrip(QPainter& painter, const Strip& strip, std::size_t first) {
+void RecorderChart::RenderBackground() {
+  const qreal ratio = devicePixelRatioF();
+  background_ = QPixmap((QSizeF(size()) * ratio).toSize());
+  background_.setDevicePixelRatio(ratio);
+  background_.fill(palette().color(QPalette::Window));
+  QPainter painter(&background_);
+  painter.setFont(font());
+  painter.setPen(palette().color(QPalette::WindowText));
+  if (strips_.empty()) {
+    painter.fillRect(plot_, Qt::white);
+    painter.drawText(plot_, Qt::AlignCenter, tr("No series selected"));
+    return;
+  }
+  for (const Strip& strip : strips_) {
+    DrawStripBackground(painter, strip);
+  }
+  DrawTimeAxis(painter, plot_);
+}
+
+void RecorderChart::DrawStripBackground(QPainter& painter, const Strip& strip) {
   const QRectF& frame = strip.Plot;
   painter.fillRect(frame, Qt::white);
   // Values keep off the frame, so a reading at the end of the range stays visible.
@@ -227,7 +268,7 @@ void RecorderChart::DrawStrip(QPainter& painter, const Strip& strip, std::size_t
     const QString label = NumberText(v, decimals);
     painter.drawText(QPointF(plot.left() - 3.0 - metrics.horizontalAdvance(label), textY), label);
   }
-  // The unit, at the top of its axis.
+  // The unit, at the middle of its axis.
   QFont unitFont = font();
   unitFont.setBold(true);
   painter.setFont(unitFont);
@@ -237,23 +278,17 @@ void RecorderChart::DrawStrip(QPainter& painter, const Strip& strip, std::size_t
   painter.setFont(font());
   painter.setPen(QColor(160, 160, 160));
   painter.drawRect(frame.adjusted(0.0, 0.0, -1.0, -1.0));
-
-  painter.save();
-  painter.setClipRect(frame);
-  painter.setRenderHint(QPainter::Antialiasing, true);
-  for (std::size_t s = 0; s < kSeriesCount; ++s) {
-    const auto series = static_cast<Series>(s);
-    if (visible_[s] && kSeriesInfo[s].SeriesUnit == strip.StripUnit) {
-      DrawSeries(painter, strip, series, first);
-    }
-  }
-  painter.restore();
 }
 
 void RecorderChart::DrawSeries(QPainter& painter, const Strip& strip, Series series, std::size_t first) {
-  QPen pen(SeriesColor(series), 1.5);
+  // One-pixel lines without antialiasing: the raster engine's fastest path, 25 times a second.
+  QPen pen(SeriesColor(series), 0.0);
+  // As thick as one pixel of the layout when the screen is scaled.
+  if (devicePixelRatioF() > 1.0) {
+    pen.setWidthF(std::round(devicePixelRatioF()));
+    pen.setCosmetic(true);
+  }
   if (SeriesDashed(series)) pen.setDashPattern({4.0, 3.0});
-  pen.setCapStyle(Qt::FlatCap);
   painter.setPen(pen);
 
   const QRectF plot = Inner(strip.Plot);
@@ -335,9 +370,9 @@ void RecorderChart::DrawTimeAxis(QPainter& painter, QRectF plot) {
     const double left = std::clamp(x - w / 2.0, plot.left() - kAxisWidth + 2.0, plot.right() - w);
     painter.drawText(QPointF(left, plot.bottom() + metrics.ascent() + 1.0), label);
     for (const Strip& strip : strips_) {
-      painter.setPen(QColor(235, 235, 235));
+      painter.setPen(QColor(225, 225, 225));
       if (back != 0 && back != spanSeconds) {
-        painter.drawLine(QPointF(x, strip.Plot.top() + 1.0), QPointF(x, strip.Plot.bottom() - 1.0));
+        painter.drawLine(QPointF(x, strip.Plot.top() + 1.0), QPointF(x, strip.Plot.bottom() - 2.0));
       }
       painter.setPen(palette().color(QPalette::WindowText));
     }

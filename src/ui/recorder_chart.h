@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPixmap>
 #include <QPointF>
 #include <QWidget>
 #include <array>
@@ -56,14 +57,26 @@ class RecorderChart : public QWidget {
     double Low = 0.0;
     double High = 1.0;
     double Step = 0.5;
+    friend bool operator==(const Strip&, const Strip&) = default;
+  };
+  // Everything the background picture depends on: when it is unchanged, a repaint draws only the
+  // lines over the kept picture and only the plot area goes to the screen.
+  struct Frame {
+    QSize Size;
+    std::chrono::seconds Span{0};
+    std::vector<Strip> Strips;
+    bool operator==(const Frame&) const = default;
   };
 
+  void Prepare();
   void LayOutStrips(QRectF area);
   void FindRange(Strip& strip, std::size_t first) const;
-  void DrawStrip(QPainter& painter, const Strip& strip, std::size_t first);
+  void RenderBackground();
+  void DrawStripBackground(QPainter& painter, const Strip& strip);
   void DrawSeries(QPainter& painter, const Strip& strip, Series series, std::size_t first);
   void DrawTimeAxis(QPainter& painter, QRectF plot);
   void DrawReadout(QPainter& painter, QRectF plot, std::size_t first);
+  bool MovedAPixel() const;
   double XOf(SteadyTime time, QRectF plot) const;
   SteadyTime TimeAt(double x, QRectF plot) const;
 
@@ -76,7 +89,11 @@ class RecorderChart : public QWidget {
   std::uint64_t paints_ = 0;
   std::vector<Strip> strips_;      // reserved once for every unit
   std::vector<QPointF> points_;    // one series' polyline piece, reused
-  QRectF lastPlot_;
+  QRectF plot_;                    // all strips together, time axis excluded
+  std::size_t first_ = 0;          // first sample on screen
+  SteadyTime paintedEnd_{};
+  QPixmap background_;
+  Frame backgroundFrame_;
 };
 
 }  // namespace zrv
