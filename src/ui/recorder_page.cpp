@@ -135,6 +135,9 @@ void RecorderPage::BuildControls() {
   pauseButton_->setObjectName(QStringLiteral("Btn_Pause"));
   pauseButton_->setCheckable(true);
   pauseButton_->setGeometry(6, 190, 68, 26);
+  connect(pauseButton_, &QPushButton::toggled, this, [this](bool paused) {
+    pauseButton_->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+  });
   recordButton_ = new QPushButton(QStringLiteral("Record"), this);
   recordButton_->setObjectName(QStringLiteral("Btn_Record"));
   recordButton_->setGeometry(79, 190, 68, 26);
