@@ -49,6 +49,19 @@ Recorder::Recorder(std::string captureFolder, std::size_t ringCapacity)
   onsets_.reserve(CaptureTrigger::kMaxPending);
 }
 
+Recorder::~Recorder() {
+  StopRecording();
+  SaveDueCaptures(SteadyTime::max());
+}
+
+void Recorder::SaveDueCaptures(SteadyTime now) {
+  while (const auto capture = trigger_.PopDue(now)) {
+    std::string bytes;
+    AppendCaptureCsv(bytes, ring_, *capture);
+    captures_.push_back(writer_.SaveFile(captureFolder_, CaptureFileName(*capture), std::move(bytes)));
+  }
+}
+
 void Recorder::Add(const Sample& sample) {
   ring_.Push(sample);
   if (trigger_.Feed(sample) && onsets_.size() < onsets_.capacity()) {
@@ -115,11 +128,7 @@ void Recorder::Tick(SteadyTime now, std::vector<std::string>& messages) {
 
   Flush(now);
 
-  while (const auto capture = trigger_.PopDue(now)) {
-    std::string bytes;
-    AppendCaptureCsv(bytes, ring_, *capture);
-    captures_.push_back(writer_.SaveFile(captureFolder_, CaptureFileName(*capture), std::move(bytes)));
-  }
+  SaveDueCaptures(now);
 
   outcomes_.clear();
   writer_.TakeOutcomes(outcomes_);

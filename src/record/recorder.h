@@ -28,6 +28,11 @@ class Recorder {
  public:
   explicit Recorder(std::string captureFolder,
                     std::size_t ringCapacity = SampleRing::kDefaultCapacity);
+  // Ends a running recording and saves the captures still waiting for their after-time with what
+  // they have, then lets the file thread finish.
+  ~Recorder();
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
 
   // Every status reply, and the marker of a lost connection. No heap allocation unless a file is
   // being recorded (and then only when its buffer has to grow).
@@ -62,6 +67,7 @@ class Recorder {
   };
 
   void Flush(SteadyTime now);
+  void SaveDueCaptures(SteadyTime now);
   void EndRecording(Ending why);
   void Report(const FileWriter::Outcome& outcome, std::vector<std::string>& messages);
 

@@ -224,7 +224,7 @@ void RecorderChart::paintEvent(QPaintEvent* /*event*/) {
     }
   }
   painter.setClipping(false);
-  DrawReadout(painter, plot_, first_);
+  DrawReadout(painter, plot_);
 }
 
 void RecorderChart::RenderBackground() {
@@ -379,43 +379,60 @@ void RecorderChart::DrawTimeAxis(QPainter& painter, QRectF plot) {
   }
 }
 
-void RecorderChart::DrawReadout(QPainter& painter, QRectF plot, std::size_t first) {
-  if (!pointerX_ || *pointerX_ < plot.left() || *pointerX_ > plot.right()) return;
-  const SteadyTime at = TimeAt(*pointerX_, plot);
+RecorderChart::Readout RecorderChart::ReadoutAt(int pointerX) const {
+  Readout readout;
+  const QRectF plot = plot_;
+  if (pointerX < plot.left() || pointerX > plot.right() || strips_.empty()) return readout;
+  const SteadyTime at = TimeAt(pointerX, plot);
   const std::size_t index = ring_.Nearest(at);
-  const bool found = index < ring_.Size() && index >= (first > 0 ? first - 1 : 0) &&
-                     ring_[index].IsReading() &&
+  const bool found = index < ring_.Size() && ring_[index].IsReading() &&
+                     ring_[index].Time <= end_ &&
                      std::chrono::abs(ring_[index].Time - at) <= kGapThreshold;
-  const double x = found ? XOf(ring_[index].Time, plot) : *pointerX_;
+  readout.X = found ? XOf(ring_[index].Time, plot) : pointerX;
 
-  painter.setPen(QPen(QColor(90, 90, 90), 1.0, Qt::DotLine));
-  painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
-
-  QStringList lines;
-  std::vector<QColor> colors;
   const double back = duration<double>(end_ - (found ? ring_[index].Time : at)).count();
   QString when = found ? QDateTime::fromMSecsSinceEpoch(duration_cast<milliseconds>(
                                                             ring_[index].Wall.time_since_epoch())
                                                             .count())
-                             .toString(QStringLiteral("HH:mm:ss.zzz"))
+                                 .toString(QStringLiteral("HH:mm:ss.zzz")) +
+                             QStringLiteral("  ")
                        : QString();
-  when += QStringLiteral("  (%1 s)").arg(NumberText(-back, 2));
-  lines << when;
-  colors.push_back(palette().color(QPalette::WindowText));
+  when += QStringLiteral("(%1 s)").arg(NumberText(-back, 2));
+  readout.Lines << when;
+  readout.Colors.push_back(palette().color(QPalette::WindowText));
   if (!found) {
-    lines << tr("no reading");
-    colors.push_back(palette().color(QPalette::WindowText));
-  } else {
-    for (std::size_t s = 0; s < kSeriesCount; ++s) {
-      if (!visible_[s]) continue;
-      lines << QStringLiteral("%1: %2 %3")
-                   .arg(QString::fromLatin1(kSeriesInfo[s].Name.data(),
-                                            static_cast<qsizetype>(kSeriesInfo[s].Name.size())),
-                        NumberText(ring_[index].Values[s], kReadoutDecimals[s]),
-                        UnitText(kSeriesInfo[s].SeriesUnit));
-      colors.push_back(SeriesColor(static_cast<Series>(s)));
-    }
+    readout.Lines << tr("no reading");
+    readout.Colors.push_back(palette().color(QPalette::WindowText));
+    return readout;
   }
+  for (std::size_t s = 0; s < kSeriesCount; ++s) {
+    if (!visible_[s]) continue;
+    readout.Lines << QStringLiteral("%1: %2 %3")
+                         .arg(QString::fromLatin1(kSeriesInfo[s].Name.data(),
+                                                  static_cast<qsizetype>(kSeriesInfo[s].Name.size())),
+                              NumberText(ring_[index].Values[s], kReadoutDecimals[s]),
+                              UnitText(kSeriesInfo[s].SeriesUnit));
+    readout.Colors.push_back(SeriesColor(static_cast<Series>(s)));
+  }
+  return readout;
+}
+
+QStringList RecorderChart::ReadoutLines() {
+  if (!pointerX_) return {};
+  Prepare();
+  return ReadoutAt(*pointerX_).Lines;
+}
+
+void RecorderChart::DrawReadout(QPainter& painter, QRectF plot) {
+  if (!pointerX_) return;
+  const Readout readout = ReadoutAt(*pointerX_);
+  if (readout.Lines.isEmpty()) return;
+  const double x = readout.X;
+  const QStringList& lines = readout.Lines;
+  const std::vector<QColor>& colors = readout.Colors;
+
+  painter.setPen(QPen(QColor(90, 90, 90), 1.0, Qt::DotLine));
+  painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
 
   const QFontMetricsF metrics(font());
   double boxWidth = 0.0;

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QPixmap>
 #include <QPointF>
+#include <QStringList>
 #include <QWidget>
 #include <array>
 #include <bitset>
@@ -44,6 +45,9 @@ class RecorderChart : public QWidget {
   SteadyTime End() const { return end_; }
   // Where the pointer readout is shown, in widget coordinates; empty when it is not.
   std::optional<int> PointerX() const { return pointerX_; }
+  // What the pointer readout shows now: the sample's local time and its distance from the right
+  // edge, then every shown series with its value and unit; empty without a pointer on the plot.
+  QStringList ReadoutLines();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -75,7 +79,13 @@ class RecorderChart : public QWidget {
   void DrawStripBackground(QPainter& painter, const Strip& strip);
   void DrawSeries(QPainter& painter, const Strip& strip, Series series, std::size_t first);
   void DrawTimeAxis(QPainter& painter, QRectF plot);
-  void DrawReadout(QPainter& painter, QRectF plot, std::size_t first);
+  struct Readout {
+    QStringList Lines;          // the time, then each shown series, or "no reading"
+    std::vector<QColor> Colors;  // one per line
+    double X = 0.0;             // where the marker line stands (on the sample found)
+  };
+  Readout ReadoutAt(int pointerX) const;
+  void DrawReadout(QPainter& painter, QRectF plot);
   bool MovedAPixel() const;
   double XOf(SteadyTime time, QRectF plot) const;
   SteadyTime TimeAt(double x, QRectF plot) const;

@@ -79,9 +79,8 @@ RecorderPage::RecorderPage(TimeSource& time, ConnectedQuery connected, StatusLin
 }
 
 RecorderPage::~RecorderPage() {
+  // The recorder finishes its files as it goes (a recording ends, waiting captures are saved).
   Timer.SetEnabled(false);
-  // What was recorded so far reaches the file before the file thread ends.
-  recorder_.StopRecording();
 }
 
 QString RecorderPage::DefaultCaptureFolder() {
@@ -187,7 +186,7 @@ void RecorderPage::RecordClick() {
     return;
   }
   QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-  if (folder.isEmpty()) folder = QDir::homePath();
+  if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
   const QString proposed = QDir(folder).filePath(ProposedFileName(wallClock_()));
   const QString path = askFileName_(this, proposed);
   if (path.isEmpty()) return;

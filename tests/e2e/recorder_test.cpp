@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <cstdlib>
 #include <filesystem>
@@ -125,6 +126,12 @@ TEST_F(RecorderPageTest, ChartPaintsAtMostOncePerTickAndNeverHiddenOrPaused) {
   Ticks(30);
   EXPECT_EQ(chart.Paints(), paints);
   EXPECT_EQ(page_->TheRecorder().Ring().Pushed(), samples + 30U);  // samples keep coming
+  // The pointer moving over the frozen picture: its readout is drawn with the next tick, once.
+  QMouseEvent move(QEvent::MouseMove, QPointF(300.0, 80.0), QPointF(), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QCoreApplication::sendEvent(&page_->Chart(), &move);
+  Ticks(5);
+  EXPECT_EQ(chart.Paints(), paints + 1U);
   b.Click("Btn_Pause");
 
   b.ShowPage(0);

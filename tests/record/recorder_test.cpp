@@ -230,6 +230,22 @@ TEST_F(RecorderTest, CaptureFolderThatCannotBeWrittenIsReportedOnceNotRetried) {
   EXPECT_TRUE(settled.empty());
 }
 
+TEST_F(RecorderTest, ClosingSavesWhatARecordingAndAWaitingCaptureHave) {
+  const fs::path file = dir_ / "closing.csv";
+  Poll(1s);
+  ASSERT_TRUE(recorder_->StartRecording(file.string(), SteadyTime(now_)));
+  Poll(3s);
+  Poll(4s, 5);  // a fault 1 s before the end: its capture is still waiting
+  recorder_.reset();
+  bool ok = false;
+  EXPECT_EQ(test::ParseCsv(ReadFile(file), ok).size(), 1U + 75U);
+  EXPECT_TRUE(ok);
+  std::vector<fs::path> captures;
+  for (const auto& entry : fs::directory_iterator(dir_ / "captures")) captures.push_back(entry.path());
+  ASSERT_EQ(captures.size(), 1U);
+  EXPECT_EQ(ReadCsv(captures[0]).size(), 1U + 75U + 25U);  // the 3 s before (all there is), 1 s after
+}
+
 TEST(CaptureFileName, IsLocalTimeWithMilliseconds) {
   setenv("TZ", "UTC", 1);
   tzset();
