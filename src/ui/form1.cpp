@@ -195,18 +195,4 @@ void TForm1::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*/,
   }
 }
 
-void TForm1::WireRecorderPage(TimeSource& time) {
-  recorderPage_ = new RecorderPage(
-      time, [this] { return connected_; }, [this](const QString& text) { ShowStatusLine(text); });
-  ui_->PageControl1->addTab(recorderPage_, Latin1Text(kRecorderPageTitle));
-}
-
-void TForm1::ShowStatusLine(const QString& text) {
-  QLabel* label = ui_->Label_Status;
-  // Cut in the middle, so both the start of a message and the end of a path stay readable.
-  const int room = ui_->GroupBox1->width() - label->x() - 6;
-  label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
-  label->adjustSize();
-}
-
 }  // namespace zrv
