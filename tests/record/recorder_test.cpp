@@ -196,8 +196,9 @@ TEST_F(RecorderTest, EachFaultGetsItsOwnCaptureOfTheTenSecondsBeforeAndFiveAfter
   EXPECT_TRUE(Contains(messages, "Fault \"Over temperature\""));
   Poll(22s);
   Poll(23s, 1);
-  Poll(30s);
-  messages = Settle();
+  messages = Poll(30s);
+  const auto settled = Settle();
+  messages.insert(messages.end(), settled.begin(), settled.end());
 
   std::vector<fs::path> files;
   for (const auto& entry : fs::directory_iterator(dir_ / "captures")) files.push_back(entry.path());
@@ -220,14 +221,15 @@ TEST_F(RecorderTest, CaptureFolderThatCannotBeWrittenIsReportedOnceNotRetried) {
   recorder_->SetCaptureFolder((blocker / "captures").string());
   Poll(2s);
   Poll(3s, 1);
-  Poll(9s);
-  auto messages = Settle();
+  auto messages = Poll(9s);
+  const auto settled = Settle();
+  messages.insert(messages.end(), settled.begin(), settled.end());
   EXPECT_TRUE(Contains(messages, "Fault capture not saved: cannot write to " + (blocker / "captures").string()));
   EXPECT_EQ(recorder_->Trigger().Pending(), 0U);
   messages = Poll(20s);
-  const auto settled = Settle();
+  const auto later = Settle();
   EXPECT_TRUE(messages.empty());
-  EXPECT_TRUE(settled.empty());
+  EXPECT_TRUE(later.empty());
 }
 
 TEST_F(RecorderTest, ClosingSavesWhatARecordingAndAWaitingCaptureHave) {
