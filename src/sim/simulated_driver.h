@@ -96,8 +96,8 @@ class SimulatedDriver {
   // Lively mode makes the readings move for the demo; `seed` makes a run repeatable.
   void SetLively(bool on, std::uint32_t seed = 1);
   bool Lively() const { return lively_; }
-  // In lively mode, every event is a short fault, one every `ms` (0: the usual mix of jams and
-  // faults every 15 to 30 s). For showing fault captures.
+  // In lively mode, every event is a one-second fault, one starting every `ms` (at least 1 s;
+  // 0: the usual mix of jams and faults every 15 to 30 s). For showing fault captures.
   void SetLivelyFaultEvery(std::uint32_t ms) { faultEveryMs_ = ms; }
 
   // Received reports, oldest first; at most RecordLimit are kept, the oldest dropped first.
