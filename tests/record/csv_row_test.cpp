@@ -67,17 +67,6 @@ class CsvRowTest : public ::testing::Test {
   bool hadTz_ = false;
 };
 
-TEST_F(CsvRowTest, HeaderNamesEveryColumnWithUnits) {
-  bool ok = false;
-  const auto header = test::ParseCsv(CsvHeaderRow(), ok);
-  ASSERT_TRUE(ok);
-  ASSERT_EQ(header.size(), 1U);
-  EXPECT_EQ(header[0].size(), kCsvColumnCount);
-  EXPECT_EQ(header[0][0], "time");
-  EXPECT_EQ(header[0][3], "supply voltage [V]");
-  EXPECT_EQ(header[0].back(), "OUT2");
-}
-
 TEST_F(CsvRowTest, ExtremeReadingsAreWrittenExactly) {
   LiveStatus status{};
   status.PowerSupply = std::numeric_limits<std::uint32_t>::max();
