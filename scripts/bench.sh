@@ -131,6 +131,9 @@ known = {
     "BM_FormatFixed": "Format one fixed-point number",
     "BM_PollDecodeTick": "One poll period: poll, decode, tick (status page)",
     "BM_RegisterPollDecodeTick": "One poll period: poll, decode, tick (register page)",
+    "BM_SampleRingPush": "Recorder: one sample into the ring (conversion included)",
+    "BM_RecorderAdd": "Recorder: one sample, ring and fault trigger, not recording",
+    "BM_AppendCsvRow": "Recorder: one CSV row",
 }
 window_arg = {"0": "window hidden", "1": "window shown"}
 for path in sorted(glob.glob(os.path.join(out, "*.json"))):
@@ -203,6 +206,12 @@ if demo:
     m = find(r"zrv-pc-demo: .*?\(\d+ threads, (\d+) runs on a CPU per second\)", demo)
     if m:
         rows.append(("Times the demo's threads were put on a CPU, per second", m.group(1), "bench/ui/demo_cpu.sh"))
+    m = find(r"^zrv-pc-demo on the Recorder page: [\d.]+ CPU s over (\d+) s = ([\d.]+) CPU s per minute = ([\d.]+) % of one core", demo)
+    if m:
+        io = find(r"^zrv-pc-demo: [\d.]+ CPU s over \d+ s = [\d.]+ CPU s per minute = ([\d.]+) % of one core", demo)
+        ratio = f", {float(m.group(3)) / float(io.group(1)):.2f}x the IO Status figure" if io and float(io.group(1)) > 0 else ""
+        rows.append(("CPU of the demo on the Recorder page, all series, polling at 25 Hz",
+                     f"{m.group(3)} % of one core ({m.group(1)} s run{ratio})", "bench/ui/demo_cpu.sh"))
     for y in re.finditer(r"^yardstick, (.*?): [\d.]+ CPU s over \d+ s = [\d.]+ CPU s per minute = ([\d.]+) % of one core", demo, re.M):
         rows.append((f"Yardstick: {y.group(1)}", f"{y.group(2)} % of one core", "bench/ui/demo_cpu.sh, qt_yardstick"))
 else:

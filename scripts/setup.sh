@@ -7,7 +7,7 @@ packages=(
   libudev-dev udev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth x11-apps x11-utils desktop-file-utils imagemagick fonts-wine fonts-dejavu-core
+  xvfb xauth x11-apps x11-utils desktop-file-utils imagemagick xdotool fonts-wine fonts-dejavu-core
   qemu-system-x86 busybox-static cpio kmod
   libhidapi-dev libhidapi-hidraw0 python3
   valgrind dpkg-dev file

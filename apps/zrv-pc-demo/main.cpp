@@ -1,8 +1,13 @@
 // The demo: the operator window on simulated HID devices. A mouse is attached from the start; a
 // lively motor driver is plugged in one second later. Nothing else differs from the real program.
 // ZRV_DEMO_STEADY=1 in the environment keeps the driver's readings still (for measurements).
+// ZRV_DEMO_PAGE=<n> starts on page n (0 "IO Status", 1 "RS485 Modbus", 2 "Recorder").
+// ZRV_DEMO_FAULT_EVERY_S=<n> makes the lively driver report a one-second fault every n seconds
+// (otherwise it faults now and then, about once a minute on average), to show fault captures.
+#include <QTabWidget>
 #include <QTimer>
 #include <QtGlobal>
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -50,6 +55,8 @@ void RunDemo(zrv::QtMessageBoxes& boxes) {
 
   auto model = std::make_shared<zrv::SimDriverModel>();
   model->Driver().SetLively(qEnvironmentVariableIntValue("ZRV_DEMO_STEADY") == 0);
+  model->Driver().SetLivelyFaultEvery(
+      static_cast<std::uint32_t>(std::max(0, qEnvironmentVariableIntValue("ZRV_DEMO_FAULT_EVERY_S"))) * 1000U);
   // The readings catch up with the time elapsed whenever the window asks for them, so the driver
   // needs no timer of its own to wake the window's thread.
   const auto start = std::chrono::steady_clock::now();
@@ -65,6 +72,11 @@ void RunDemo(zrv::QtMessageBoxes& boxes) {
   QTimer::singleShot(kDriverPlugDelayMs, &form, [&platform, model] {
     zrv::SimDriverModel::PlugDriver(platform, DriverConfig(), model);
   });
+  if (qEnvironmentVariableIsSet("ZRV_DEMO_PAGE")) {
+    if (auto* pages = form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))) {
+      pages->setCurrentIndex(qEnvironmentVariableIntValue("ZRV_DEMO_PAGE"));
+    }
+  }
   form.show();
   zrv::TApplication::exec();
   boxes.SetParent(nullptr);

@@ -4,6 +4,8 @@
 # nanoseconds) over a run after the connection, and how often its threads were put on a CPU.
 # Usage: demo_cpu.sh <path to zrv-pc-demo> [seconds, default 60] [path to qt_yardstick]
 # With ZRV_DEMO_STEADY=1 in the environment the simulated driver keeps its readings still.
+# The demo is measured on "IO Status" and then on the Recorder page (ZRV_DEMO_SKIP_RECORDER=1
+# leaves that out).
 # Given qt_yardstick, it then measures that yardstick the same way, ZRV_YARDSTICK_SECONDS (default
 # 30) per case: what a bare Qt window costs here at 25 repaints a second, with none of the tool.
 set -eu
@@ -41,6 +43,10 @@ measure() {
 
 # Past start-up and the driver's plug-in one second in.
 measure zrv-pc-demo 5 "$seconds" "$demo"
+# The same on the Recorder page, every series charted (ZRV_DEMO_PAGE=2).
+if [ "${ZRV_DEMO_SKIP_RECORDER:-0}" != 1 ]; then
+  measure "zrv-pc-demo on the Recorder page" 5 "$seconds" env ZRV_DEMO_PAGE=2 "$demo"
+fi
 
 if [ -n "$yardstick" ]; then
   span=${ZRV_YARDSTICK_SECONDS:-30}

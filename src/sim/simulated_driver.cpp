@@ -234,8 +234,10 @@ void SimulatedDriver::StepLively(std::uint32_t dtMs) {
     if (nextEventMs_ > dtMs) {
       nextEventMs_ -= dtMs;
     } else {
-      nextEventMs_ = 15000 + Random() % 15000;
-      if (Random() % 10 < 7) {
+      // The count waits while a fault lasts (1 s), so faults on demand start every faultEveryMs_.
+      nextEventMs_ = faultEveryMs_ > 0 ? std::max<std::uint32_t>(faultEveryMs_, 1001) - 1000
+                                       : 15000 + Random() % 15000;
+      if (faultEveryMs_ == 0 && Random() % 10 < 7) {
         stopLeftMs_ = 1500;
       } else {
         faultLeftMs_ = 1000;

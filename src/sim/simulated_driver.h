@@ -96,6 +96,9 @@ class SimulatedDriver {
   // Lively mode makes the readings move for the demo; `seed` makes a run repeatable.
   void SetLively(bool on, std::uint32_t seed = 1);
   bool Lively() const { return lively_; }
+  // In lively mode, every event is a one-second fault, one starting every `ms` (at least 1 s;
+  // 0: the usual mix of jams and faults every 15 to 30 s). For showing fault captures.
+  void SetLivelyFaultEvery(std::uint32_t ms) { faultEveryMs_ = ms; }
 
   // Received reports, oldest first; at most RecordLimit are kept, the oldest dropped first.
   const std::deque<ReceivedReport>& Received() const { return received_; }
@@ -142,6 +145,7 @@ class SimulatedDriver {
   std::uint32_t faultLeftMs_ = 0;   // fault still to run
   std::uint32_t frameCarryMs_ = 0;
   std::uint32_t nextEventMs_ = 0;   // countdown to the next stop or fault
+  std::uint32_t faultEveryMs_ = 0;
   int direction_ = 1;
 };
 

@@ -122,6 +122,7 @@ void TForm1::ReadDataTimerTimer() {
   }
   switch (ui_->PageControl1->currentIndex()) {
     case 0:
+    case 2:  // "Recorder" charts the status, as "IO Status" shows it
       SendCommand(CommandCode::ReadStatus);
       break;
     case 1:

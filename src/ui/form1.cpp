@@ -12,6 +12,7 @@
 #include "ui/application.h"
 #include "ui/fonts.h"
 #include "ui/live_view_widgets.h"
+#include "ui/recorder_page.h"
 #include "ui_form1.h"
 #include "ui/widget_setters.h"
 
@@ -45,6 +46,7 @@ TForm1::TForm1(TimeSource& time, IMessageBoxes& boxes, IHidPlatform& platform, Q
   DisplayData.OnTimer = [this] { DisplayDataTimer(); };
   WireLink(platform);
   WireModbusPage();
+  WireRecorderPage(time);
   try {
     FormCreate();
   } catch (...) {
@@ -186,6 +188,8 @@ void TForm1::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*/,
       }
       break;
     case ReplyEffects::Kind::Status:
+      recorderPage_->AddStatus(state_.Status, state_.Limits);
+      break;
     case ReplyEffects::Kind::None:
       break;
   }

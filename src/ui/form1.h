@@ -25,6 +25,8 @@ class TForm1;
 
 namespace zrv {
 
+class RecorderPage;
+
 inline constexpr std::string_view kFormCaption = "Kalvor ZRV-PC - DC motor driver";
 inline constexpr std::string_view kVersionText = "1.02";
 inline constexpr std::string_view kNoConnectionText = "No connection";
@@ -106,6 +108,7 @@ class TForm1 : public QWidget {
   char DecimalSeparator() const { return decimalSeparator_; }
   IMessageBoxes& MessageBoxes() const { return boxes_; }
   Ui::TForm1& Widgets() const { return *ui_; }
+  RecorderPage& Recorder() const { return *recorderPage_; }
 
  private:
   void BuildWindow();
@@ -113,6 +116,9 @@ class TForm1 : public QWidget {
   void ShowStatus(std::string_view text, Rgb background);
   void WireLink(IHidPlatform& platform);
   void WireModbusPage();
+  void WireRecorderPage(TimeSource& time);
+  // Every text of the status line beyond the Modbus page's goes through here.
+  void ShowStatusLine(const QString& text);
 
   std::unique_ptr<Ui::TForm1> ui_;
   // The live status view's widgets and what it last showed in them.
@@ -127,6 +133,7 @@ class TForm1 : public QWidget {
   std::unique_ptr<THidDeviceController> controller_;
   std::vector<std::unique_ptr<THidDevice>> listed_;  // parallel to ListBox1's items
   THidDevice* currentDevice_ = nullptr;
+  RecorderPage* recorderPage_ = nullptr;  // owned by PageControl1
 
  public:
   // The window's timers: the live status view, polling, and the end of a polling pause.

@@ -410,6 +410,28 @@ TEST(SimulatedDriverLively, ReadingsMoveAndStayInRange) {
   EXPECT_EQ(potValue, s.Potentiometer);
 }
 
+TEST(SimulatedDriverLively, FaultsOnDemandComeAtTheirIntervalAndClear) {
+  Bench b;
+  b.driver.Advance(0);
+  b.driver.SetLively(true, 5);
+  b.driver.SetLivelyFaultEvery(5000);
+  std::vector<std::uint64_t> onsets;
+  std::uint8_t last = 0;
+  for (std::uint64_t t = 40; t <= 60000; t += 40) {
+    b.driver.Advance(t);
+    b.Command(11);
+    b.DecodeLast();
+    const std::uint8_t fault = b.state.Status.FaultCode;
+    if (fault != 0 && last == 0) onsets.push_back(t);
+    last = fault;
+  }
+  // The first after the usual 8 to 16 s, then one every 5 s, each over before the next.
+  ASSERT_GE(onsets.size(), 9U);
+  for (std::size_t i = 1; i < onsets.size(); ++i) {
+    EXPECT_NEAR(static_cast<double>(onsets[i] - onsets[i - 1]), 5000.0, 80.0) << i;
+  }
+}
+
 TEST(SimulatedDriverLively, SameSeedRepeatsAndAnotherDiffers) {
   Bench a, b, c;
   const LivelyRun ra = RunLively(a, 2, 42);
