@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -16,6 +17,8 @@
 #include "driver_link.h"
 #include "link/platform/linux/linux_hid_platform.h"
 #include "protocol/report_framing.h"
+#include "record/csv_row.h"
+#include "record/sample.h"
 #include "sim/simulated_driver.h"
 
 namespace zrv::cli {
@@ -109,12 +112,24 @@ int Runner::Watch(DriverLink& link, std::uint8_t code) {
   const bool status = code == static_cast<std::uint8_t>(CommandCode::ReadStatus);
   QElapsedTimer clock;
   clock.start();
+  const SteadyTime start = std::chrono::steady_clock::now();
+  std::string csv;
+  if (o_.format == OutputFormat::Csv) {
+    csv.reserve(kCsvRowReserve);
+    AppendCsvHeader(csv);
+    Print(csv);
+  }
   long long next = 0;
   for (long long n = 0; !o_.count || n < *o_.count; ++n) {
     if (!link.Request(code, o_.timeoutMs)) return NoAnswer(link, status ? "the status request" : "the register request");
     const long long elapsed = o_.watch ? clock.elapsed() : -1;
     const DeviceState& s = link.State();
-    if (status) {
+    if (o_.format == OutputFormat::Csv) {
+      csv.clear();
+      AppendCsvRow(csv, MakeSample(s.Status, s.Limits, std::chrono::steady_clock::now(), std::chrono::system_clock::now()),
+                   start);
+      Print(csv);
+    } else if (status) {
       Print(Json() ? StatusJson(s, elapsed) : StatusText(s, elapsed) + (o_.watch ? "\n" : ""));
     } else {
       Print(Json() ? RegistersJson(s, link.GoodFrames(), elapsed)
@@ -200,8 +215,8 @@ int Runner::Run(IHidPlatform& platform) {
       Print(Json() ? InfoJson(link.State(), link.Chosen().Node) : InfoText(link.State(), link.Chosen().Node));
       return kExitOk;
     case Command::Status:
-      // The identity first: the readable percentages need the driver's full-scale values.
-      if (o_.format == OutputFormat::Text &&
+      // The identity first: percentages need the driver's full-scale values.
+      if (o_.format != OutputFormat::Json &&
           !link.Request(static_cast<std::uint8_t>(CommandCode::ReadIdentity), o_.timeoutMs)) {
         return NoAnswer(link, "the identity request");
       }
