@@ -47,7 +47,9 @@ CliRun RunCli(const std::string& args) {
 
 std::string ErrorText() {
   std::ifstream in(ErrorFile());
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string text;
+  for (std::string line; std::getline(in, line);) text += line + " ";
+  return text;
 }
 
 // Hex of each output report the driver recorded ("OUT <length> <hex>").
