@@ -27,6 +27,8 @@ namespace {
 
 // A settings file is a few dozen bytes; anything far larger is not one.
 constexpr std::size_t kMaxSettingsFileBytes = 64 * 1024;
+// How long a refused write waits for the change notice of an unplug (udev handles the removal first).
+constexpr int kUnplugNoticeMs = 1000;
 
 bool ReadSettingsFile(const std::string& path, ModbusChoice& out, std::string& error) {
   std::ifstream file(path, std::ios::binary);
@@ -76,7 +78,13 @@ class Runner {
   }
   // For a failed request: unplugged, refused, or silent.
   int NoAnswer(DriverLink& link, const char* what) {
-    if (!link.ChosenAttached()) return Fail(kExitNoDriver, "the driver at " + link.Chosen().Node + " was unplugged");
+    // A write refused because the driver was just unplugged: the scan saying so follows shortly.
+    if (!link.ChosenAttached() || (link.LastWriteRefused() && link.WaitUntilGone(kUnplugNoticeMs))) {
+      return Fail(kExitNoDriver, "the driver at " + link.Chosen().Node + " was unplugged");
+    }
+    if (link.LastWriteRefused()) {
+      return Fail(kExitNoAnswer, std::string("the driver at ") + link.Chosen().Node + " refused " + what);
+    }
     return Fail(kExitNoAnswer, std::string("no answer to ") + what + " from the driver at " + link.Chosen().Node +
                                    " within " + std::to_string(o_.timeoutMs) + " ms");
   }

@@ -125,6 +125,17 @@ bool DriverLink::Use(const DeviceEntry& entry) {
 
 bool DriverLink::ChosenAttached() const { return device_ != nullptr && device_->IsAttached(); }
 
+bool DriverLink::WaitUntilGone(int ms) {
+  QEventLoop loop;
+  bool timedOut = false;
+  QTimer timer;
+  timer.setSingleShot(true);
+  QObject::connect(&timer, &QTimer::timeout, &loop, [&] { timedOut = true; });
+  timer.start(ms);
+  while (ChosenAttached() && !timedOut) loop.processEvents(QEventLoop::WaitForMoreEvents);
+  return !ChosenAttached();
+}
+
 void DriverLink::Reply(THidDevice* /*device*/, std::uint8_t /*reportId*/, const std::uint8_t* data,
                        std::uint16_t size) {
   if (size == 0) return;
@@ -148,7 +159,8 @@ bool DriverLink::Request(const std::uint8_t* payload, std::size_t length, std::u
   lastReport_.assign(report.Buffer.begin(), report.Buffer.begin() + static_cast<std::ptrdiff_t>(report.Length));
   const std::uint64_t before = replies_[replyCode];
   std::uint32_t written = 0;
-  if (!device_->WriteReport(report.Buffer.data(), report.Length, written)) return false;
+  writeRefused_ = !device_->WriteReport(report.Buffer.data(), report.Length, written);
+  if (writeRefused_) return false;
 
   QEventLoop loop;
   bool timedOut = false;

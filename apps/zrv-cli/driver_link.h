@@ -52,6 +52,10 @@ class DriverLink {
   bool Request(std::uint8_t code, int timeoutMs) { return Request(&code, 1, code, timeoutMs); }
   // Whether the chosen driver is still attached (false after an unplug seen by a scan).
   bool ChosenAttached() const;
+  // After a refused write: runs the event loop up to `ms` for the scan that would show the driver
+  // gone (its change notice comes a little after the write fails). True when it is gone.
+  bool WaitUntilGone(int ms);
+  bool LastWriteRefused() const { return writeRefused_; }
   // The whole report of the latest write, as framed.
   const std::vector<std::uint8_t>& LastReport() const { return lastReport_; }
 
@@ -74,6 +78,7 @@ class DriverLink {
   DeviceState state_{};
   std::uint64_t replies_[256] = {};
   std::uint16_t goodFrames_ = 0;
+  bool writeRefused_ = false;
   std::vector<std::uint8_t> lastReport_;
 };
 

@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimer>
 
 #include <cstdio>
 #include <filesystem>
@@ -359,6 +360,19 @@ TEST_F(CliApp, DoctorNamesEachObstacleAndItsFix) {
     EXPECT_EQ(Codes(sim, 0), (std::vector<int>{10}));
     EXPECT_EQ(Codes(sim, 1), (std::vector<int>{10}));
   }
+}
+
+TEST_F(CliApp, UnplugWhileWatchingEndsWithNoDriver) {
+  Simulation sim("driver");
+  QTimer::singleShot(150, [&] {
+    for (const auto& device : sim.Platform().Present()) {
+      if (device->Path() == "/dev/hidraw1") sim.Platform().Unplug(device);
+    }
+  });
+  const Result r = Run(sim, {"status", "--watch", "--interval", "20", "--json"});
+  EXPECT_EQ(r.code, kExitNoDriver) << r.err;
+  EXPECT_NE(r.err.find("unplugged"), std::string::npos) << r.err;
+  EXPECT_FALSE(r.out.empty()) << "readings before the unplug";
 }
 
 TEST(CliDoctor, LookalikeNamesAreCloseButNotTheDriversName) {
