@@ -51,13 +51,6 @@ bool ReadSettingsFile(const std::string& path, ModbusChoice& out, std::string& e
   return true;
 }
 
-void WaitMs(int ms) {
-  if (ms <= 0) return;
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
 bool SameSettings(const ModbusSettings& a, const ModbusSettings& b) {
   return a.Baudrate == b.Baudrate && a.Parity == b.Parity && a.SlaveId == b.SlaveId;
 }
@@ -148,7 +141,7 @@ int Runner::Watch(DriverLink& link, std::uint8_t code) {
     next += o_.intervalMs;
     const long long now = clock.elapsed();
     if (next < now) next = now;
-    WaitMs(static_cast<int>(next - now));
+    if (next > now) link.WaitFor([] { return false; }, static_cast<int>(next - now));
   }
   return kExitOk;
 }

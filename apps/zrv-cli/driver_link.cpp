@@ -14,6 +14,8 @@
 namespace zrv::cli {
 
 DriverLink::DriverLink(IHidPlatform& platform) : platform_(platform) {
+  deadline_.setSingleShot(true);
+  QObject::connect(&deadline_, &QTimer::timeout, [this] { deadlinePassed_ = true; });
   controller_ = std::make_unique<THidDeviceController>(platform_);
   // Loading: assigning the handler must not scan at once; the controller's own forced first scan
   // does that from the event loop.
@@ -28,6 +30,16 @@ DriverLink::~DriverLink() {
   device_ = nullptr;
   claimed_.clear();  // hands the drivers back while the controller still exists
   controller_.reset();
+}
+
+bool DriverLink::WaitFor(const std::function<bool()>& done, int ms) {
+  // One timer for every wait: at 25 readings a second, making and unmaking timer and loop objects
+  // is a visible share of the cost.
+  deadlinePassed_ = false;
+  deadline_.start(ms);
+  while (!done() && !deadlinePassed_) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  deadline_.stop();
+  return done();
 }
 
 void DriverLink::Discover() {
@@ -126,13 +138,7 @@ bool DriverLink::Use(const DeviceEntry& entry) {
 bool DriverLink::ChosenAttached() const { return device_ != nullptr && device_->IsAttached(); }
 
 bool DriverLink::WaitUntilGone(int ms) {
-  QEventLoop loop;
-  bool timedOut = false;
-  QTimer timer;
-  timer.setSingleShot(true);
-  QObject::connect(&timer, &QTimer::timeout, &loop, [&] { timedOut = true; });
-  timer.start(ms);
-  while (ChosenAttached() && !timedOut) loop.processEvents(QEventLoop::WaitForMoreEvents);
+  WaitFor([&] { return !ChosenAttached(); }, ms);
   return !ChosenAttached();
 }
 
@@ -162,14 +168,7 @@ bool DriverLink::Request(const std::uint8_t* payload, std::size_t length, std::u
   writeRefused_ = !device_->WriteReport(report.Buffer.data(), report.Length, written);
   if (writeRefused_) return false;
 
-  QEventLoop loop;
-  bool timedOut = false;
-  QTimer timer;
-  timer.setSingleShot(true);
-  QObject::connect(&timer, &QTimer::timeout, &loop, [&] { timedOut = true; });
-  timer.start(timeoutMs);
-  while (replies_[replyCode] == before && !timedOut) loop.processEvents(QEventLoop::WaitForMoreEvents);
-  return replies_[replyCode] != before;
+  return WaitFor([&] { return replies_[replyCode] != before; }, timeoutMs);
 }
 
 }  // namespace zrv::cli

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <QTimer>
+
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -60,6 +63,8 @@ class DriverLink {
   const std::vector<std::uint8_t>& LastReport() const { return lastReport_; }
 
   const DeviceState& State() const { return state_; }
+  // Runs the event loop until `done` holds or `ms` have passed; returns `done()`.
+  bool WaitFor(const std::function<bool()>& done, int ms);
   // The good-frame count of the latest register reply (DeviceState keeps only its high byte).
   std::uint16_t GoodFrames() const { return goodFrames_; }
 
@@ -79,6 +84,8 @@ class DriverLink {
   std::uint64_t replies_[256] = {};
   std::uint16_t goodFrames_ = 0;
   bool writeRefused_ = false;
+  QTimer deadline_;
+  bool deadlinePassed_ = false;
   std::vector<std::uint8_t> lastReport_;
 };
 
