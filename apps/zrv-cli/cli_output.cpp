@@ -36,7 +36,7 @@ std::string_view TrimEnd(std::string_view text) {
   return text;
 }
 
-bool Bit(std::uint8_t bits, int bit) { return ((bits >> bit) & 1U) != 0; }
+bool Bit(std::uint8_t bits, int bit) { return ((static_cast<unsigned>(bits) >> static_cast<unsigned>(bit)) & 1U) != 0; }
 
 }  // namespace
 
