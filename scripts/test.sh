@@ -33,7 +33,7 @@ tests_default() { ctest --preset default; }
 build_asan() { cmake --preset asan >/dev/null && cmake --build --preset asan; }
 tests_asan() { ctest --preset asan; }
 # The threaded suites (device readers, controller, end-to-end window) under ThreadSanitizer.
-tsan_suites=(test_link test_e2e test_soak)
+tsan_suites=(test_link test_e2e test_soak test_cli)
 build_tsan() {
   cmake --preset tsan >/dev/null || return 1
   local targets=()
