@@ -5,6 +5,8 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -58,9 +60,11 @@ bool SameSettings(const ModbusSettings& a, const ModbusSettings& b) {
 class Runner {
  public:
   Runner(const CliOptions& options, const CliContext& context)
-      : o_(options), out_(*context.out), err_(*context.err), probes_(context.probes) {}
+      : o_(options), out_(*context.out), err_(*context.err), probes_(context.probes),
+        exitWhenDone_(context.exitWhenDone) {}
 
   int Run(IHidPlatform& platform);
+  int RunCommand(DriverLink& link);
 
   ModbusChoice fromFile_;  // settings read from --from
 
@@ -92,6 +96,7 @@ class Runner {
   std::ostream& out_;
   std::ostream& err_;
   IDoctorProbes* probes_;
+  bool exitWhenDone_;
   SystemProbes systemProbes_;
 
   IDoctorProbes& Probes() { return probes_ != nullptr ? *probes_ : systemProbes_; }
@@ -194,6 +199,17 @@ int Runner::ModbusSet(DriverLink& link) {
 int Runner::Run(IHidPlatform& platform) {
   DriverLink link(platform);
   link.Discover();
+  const int code = RunCommand(link);
+  if (exitWhenDone_) {
+    out_.flush();
+    err_.flush();
+    std::fflush(nullptr);
+    std::_Exit(code);
+  }
+  return code;
+}
+
+int Runner::RunCommand(DriverLink& link) {
   if (o_.command == Command::List) {
     Print(Json() ? ListJson(link.Devices()) : ListText(link.Devices()));
     return kExitOk;

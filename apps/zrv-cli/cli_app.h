@@ -16,6 +16,10 @@ struct CliContext {
   IDoctorProbes* probes = nullptr;   // null: the real machine
   std::ostream* out = nullptr;
   std::ostream* err = nullptr;
+  // The program leaves as soon as its output is out, without stopping the reader thread in an
+  // orderly way (that waits for the end of the reader's current wait, up to 100 ms); the kernel
+  // closes the device. Tests keep the orderly teardown.
+  bool exitWhenDone = false;
 };
 
 // Needs a QCoreApplication on the calling thread.

@@ -17,5 +17,6 @@ int main(int argc, char** argv) {
   zrv::cli::CliContext context;
   context.out = &std::cout;
   context.err = &std::cerr;
+  context.exitWhenDone = true;
   return zrv::cli::RunCli(args, context);
 }
