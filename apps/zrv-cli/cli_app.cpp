@@ -31,6 +31,8 @@ namespace {
 constexpr std::size_t kMaxSettingsFileBytes = 64 * 1024;
 // How long a refused write waits for the change notice of an unplug (udev handles the removal first).
 constexpr int kUnplugNoticeMs = 1000;
+// The reader's wait when nothing stops it in an orderly way (see CliContext::exitWhenDone).
+constexpr int kLongReadSliceMs = 1000;
 
 bool ReadSettingsFile(const std::string& path, ModbusChoice& out, std::string& error) {
   std::ifstream file(path, std::ios::binary);
@@ -198,6 +200,9 @@ int Runner::ModbusSet(DriverLink& link) {
 
 int Runner::Run(IHidPlatform& platform) {
   DriverLink link(platform);
+  // A program that leaves without stopping its reader never waits for the end of a slice, so the
+  // reader may wake up less often while idle.
+  if (exitWhenDone_) link.SetReadSliceTime(kLongReadSliceMs);
   link.Discover();
   const int code = RunCommand(link);
   if (exitWhenDone_) {

@@ -131,6 +131,7 @@ bool DriverLink::Use(const DeviceEntry& entry) {
   if (device_ != nullptr && device_ != it->second.get()) device_->SetOnData(nullptr);
   chosen_ = entry;
   device_ = it->second.get();
+  device_->SetReadSliceTime(readSliceMs_);
   device_->SetOnData(THidDataEvent(this, &DriverLink::Reply));
   return device_->ReaderRunning();
 }

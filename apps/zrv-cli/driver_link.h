@@ -45,6 +45,9 @@ class DriverLink {
   // Picks the driver: the only one, or the one `deviceArg` names (node or list index). On success
   // returns kExitOk; otherwise the exit code, with `message` saying why.
   int Choose(const std::string& deviceArg, std::string& message);
+  // Length of one wait of the reader thread (THidDevice::SetReadSliceTime) for drivers taken from
+  // now on. Longer means fewer idle wake-ups, and a longer wait when the reader is stopped.
+  void SetReadSliceTime(int ms) { readSliceMs_ = ms; }
   // Takes this driver (one that was discovered) for requests. False without read/write access.
   bool Use(const DeviceEntry& entry);
   const DeviceEntry& Chosen() const { return chosen_; }
@@ -84,6 +87,7 @@ class DriverLink {
   std::uint64_t replies_[256] = {};
   std::uint16_t goodFrames_ = 0;
   bool writeRefused_ = false;
+  int readSliceMs_ = THidDevice::kDefaultReadSliceTime;
   QTimer deadline_;
   bool deadlinePassed_ = false;
   std::vector<std::uint8_t> lastReport_;
