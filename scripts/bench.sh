@@ -8,6 +8,8 @@
 #   ZRV_BENCH_DEMO_SECONDS seconds of the demo's CPU run (default 60)
 #   ZRV_YARDSTICK_SECONDS seconds of each yardstick run after it (default 30)
 #   ZRV_BENCH_SKIP_VM=1  leave out the VM comparison (it needs root, qemu and a few minutes)
+#   ZRV_BENCH_CLI_RUNS, ZRV_BENCH_CLI_SECONDS  one-shot runs (20) and seconds of the 25 Hz CPU run (20)
+#                        of bench_cli (zrv-cli)
 #   ZRV_BENCH_OUT        where the raw outputs go (default: a new directory under /tmp)
 # The table is also written to $ZRV_BENCH_OUT/table.md.
 set -euo pipefail

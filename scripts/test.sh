@@ -32,9 +32,9 @@ build_default() { cmake --preset default >/dev/null && cmake --build --preset de
 tests_default() { ctest --preset default; }
 build_asan() { cmake --preset asan >/dev/null && cmake --build --preset asan; }
 tests_asan() { ctest --preset asan; }
-# The threaded suites (device readers, controller, end-to-end window, the recorder's file thread)
-# under ThreadSanitizer.
-tsan_suites=(test_link test_e2e test_soak test_record)
+# The threaded suites (device readers, controller, end-to-end window, the recorder's file thread,
+# the command line) under ThreadSanitizer.
+tsan_suites=(test_link test_e2e test_soak test_record test_cli)
 build_tsan() {
   cmake --preset tsan >/dev/null || return 1
   local targets=()

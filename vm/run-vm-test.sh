@@ -110,11 +110,12 @@ build="$work/build"
 log "building the guest programs"
 cmake -S "$here/guest" -B "$build" -DCMAKE_BUILD_TYPE=Release >"$work/cmake.log" 2>&1 ||
   { cat "$work/cmake.log"; exit 1; }
-cmake --build "$build" -j2 --target zrv-vm-guest zrv-vm-window zrv-uhid-driver >"$work/build.log" 2>&1 ||
+cmake --build "$build" -j2 --target zrv-vm-guest zrv-vm-window zrv-uhid-driver zrv-cli >"$work/build.log" 2>&1 ||
   { tail -n 60 "$work/build.log"; exit 1; }
 guest_bin="$build/zrv-vm-guest"
 window_bin="$build/zrv-vm-window"
 driver_bin="$build/apps/zrv-uhid-driver/zrv-uhid-driver"
+cli_bin="$build/apps/zrv-cli/zrv-cli"
 
 # --- initramfs ------------------------------------------------------------------------------------
 rootfs="$work/rootfs"
@@ -124,6 +125,7 @@ cp /bin/busybox "$rootfs/bin/busybox"
 install -m 0755 "$guest_bin" "$rootfs/usr/bin/zrv-vm-guest"
 install -m 0755 "$window_bin" "$rootfs/usr/bin/zrv-vm-window"
 install -m 0755 "$driver_bin" "$rootfs/usr/bin/zrv-uhid-driver"
+install -m 0755 "$cli_bin" "$rootfs/usr/bin/zrv-cli"
 install -m 0755 "$udevadm" "$rootfs/bin/udevadm"
 ln -s /bin/udevadm "$rootfs/lib/systemd/systemd-udevd"
 for m in hid uhid hid-generic; do
@@ -136,7 +138,7 @@ for m in hid uhid hid-generic; do
   esac
 done
 # The shared libraries of every dynamically linked program, at the paths the loader asks for.
-for bin in "$guest_bin" "$window_bin" "$driver_bin" "$udevadm"; do
+for bin in "$guest_bin" "$window_bin" "$driver_bin" "$cli_bin" "$udevadm"; do
   ldd "$bin" | awk '/=> \// {print $3} /^\t\// {print $1}' | while read -r lib; do
     mkdir -p "$rootfs$(dirname "$lib")"
     cp -L -n "$lib" "$rootfs$lib"

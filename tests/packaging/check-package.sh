@@ -20,6 +20,9 @@ for f in /usr/bin/zrv-pc /usr/bin/zrv-pc-demo /usr/share/applications/zrv-pc.des
 done
 grep -qE '^/usr/lib/udev/rules.d/70-zrv-pc.rules$|^/lib/udev/rules.d/70-zrv-pc.rules$' <<<"$files" \
   || fail "missing the udev rule"
+for f in /usr/bin/zrv-cli /usr/share/bash-completion/completions/zrv-cli; do
+  grep -qx "$f" <<<"$files" || fail "missing $f"
+done
 # Nothing of the build tree or the tests may leak into the package.
 if grep -qiE 'gtest|bench|/tests?/|\.a$|\.h$' <<<"$files"; then fail "unexpected files in the package"; fi
 
@@ -36,6 +39,7 @@ grep -q 'TAG+="uaccess"' <<<"$rules" || fail "rule does not grant uaccess"
 [ "$(grep -cv '^\s*\(#\|$\)' <<<"$rules")" -eq 1 ] || fail "rule file matches more than the driver"
 
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$deb" >/dev/null
+env -u DISPLAY -u WAYLAND_DISPLAY zrv-cli status --json --simulate >/dev/null || fail "the installed zrv-cli does not run without a display"
 desktop=/usr/share/applications/zrv-pc.desktop
 command -v desktop-file-validate >/dev/null && desktop-file-validate "$desktop"
 exec_line=$(sed -n 's/^Exec=//p' "$desktop")

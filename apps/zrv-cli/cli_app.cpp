@@ -1,0 +1,329 @@
+#include "cli_app.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+#include "cli_options.h"
+#include "cli_output.h"
+#include "cli_simulation.h"
+#include "driver_link.h"
+#include "link/platform/linux/linux_hid_platform.h"
+#include "protocol/report_framing.h"
+#include "record/csv_row.h"
+#include "record/sample.h"
+#include "sim/simulated_driver.h"
+
+namespace zrv::cli {
+
+namespace {
+
+// A settings file is a few dozen bytes; anything far larger is not one.
+constexpr std::size_t kMaxSettingsFileBytes = 64 * 1024;
+// How long a refused write waits for the change notice of an unplug (udev handles the removal first).
+constexpr int kUnplugNoticeMs = 1000;
+// The reader's wait when nothing stops it in an orderly way (see CliContext::exitWhenDone).
+constexpr int kLongReadSliceMs = 1000;
+
+bool ReadSettingsFile(const std::string& path, ModbusChoice& out, std::string& error) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    error = "cannot read the settings file " + path;
+    return false;
+  }
+  std::string text;
+  text.resize(kMaxSettingsFileBytes + 1);
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(file.gcount()));
+  if (text.size() > kMaxSettingsFileBytes) {
+    error = "the settings file " + path + " is far too large to be one";
+    return false;
+  }
+  if (!ParseSettingsJson(text, out, error)) {
+    error = path + ": " + error;
+    return false;
+  }
+  return true;
+}
+
+bool SameSettings(const ModbusSettings& a, const ModbusSettings& b) {
+  return a.Baudrate == b.Baudrate && a.Parity == b.Parity && a.SlaveId == b.SlaveId;
+}
+
+class Runner {
+ public:
+  Runner(const CliOptions& options, const CliContext& context)
+      : o_(options), out_(*context.out), err_(*context.err), probes_(context.probes),
+        exitWhenDone_(context.exitWhenDone) {}
+
+  int Run(IHidPlatform& platform);
+  int RunCommand(DriverLink& link);
+
+  ModbusChoice fromFile_;  // settings read from --from
+
+ private:
+  int Fail(int code, const std::string& message) {
+    err_ << "zrv-cli: " << message << '\n';
+    return code;
+  }
+  // For a failed request: unplugged, refused, or silent.
+  int NoAnswer(DriverLink& link, const char* what) {
+    // A write refused because the driver was just unplugged: the scan saying so follows shortly.
+    if (!link.ChosenAttached() || (link.LastWriteRefused() && link.WaitUntilGone(kUnplugNoticeMs))) {
+      return Fail(kExitNoDriver, "the driver at " + link.Chosen().Node + " was unplugged");
+    }
+    if (link.LastWriteRefused()) {
+      return Fail(kExitNoAnswer, std::string("the driver at ") + link.Chosen().Node + " refused " + what);
+    }
+    return Fail(kExitNoAnswer, std::string("no answer to ") + what + " from the driver at " + link.Chosen().Node +
+                                   " within " + std::to_string(o_.timeoutMs) + " ms");
+  }
+  void Print(const std::string& text) { out_ << text << std::flush; }
+  bool Json() const { return o_.format == OutputFormat::Json; }
+
+  int Doctor(DriverLink& link);
+  int Watch(DriverLink& link, std::uint8_t code);
+  int ModbusSet(DriverLink& link);
+
+  const CliOptions& o_;
+  std::ostream& out_;
+  std::ostream& err_;
+  IDoctorProbes* probes_;
+  bool exitWhenDone_;
+  SystemProbes systemProbes_;
+
+  IDoctorProbes& Probes() { return probes_ != nullptr ? *probes_ : systemProbes_; }
+};
+
+int Runner::Doctor(DriverLink& link) {
+  std::vector<std::pair<int, bool>> answers;
+  for (const DeviceEntry& d : link.Drivers()) {
+    if (!d.ReadWrite) continue;
+    answers.emplace_back(d.Index, link.Use(d) && link.Request(static_cast<std::uint8_t>(CommandCode::ReadIdentity),
+                                                               o_.timeoutMs));
+  }
+  const DoctorReport report = Diagnose(link.Devices(), Probes(), answers, o_.timeoutMs);
+  Print(Json() ? DoctorJson(report) : DoctorText(report));
+  return report.ExitCode;
+}
+
+int Runner::Watch(DriverLink& link, std::uint8_t code) {
+  const bool status = code == static_cast<std::uint8_t>(CommandCode::ReadStatus);
+  QElapsedTimer clock;
+  clock.start();
+  const SteadyTime start = std::chrono::steady_clock::now();
+  std::string csv;
+  if (o_.format == OutputFormat::Csv) {
+    csv.reserve(kCsvRowReserve);
+    AppendCsvHeader(csv);
+    Print(csv);
+  }
+  long long next = 0;
+  for (long long n = 0; !o_.count || n < *o_.count; ++n) {
+    if (!link.Request(code, o_.timeoutMs)) return NoAnswer(link, status ? "the status request" : "the register request");
+    const long long elapsed = o_.watch ? clock.elapsed() : -1;
+    const DeviceState& s = link.State();
+    if (o_.format == OutputFormat::Csv) {
+      csv.clear();
+      AppendCsvRow(csv, MakeSample(s.Status, s.Limits, std::chrono::steady_clock::now(), std::chrono::system_clock::now()),
+                   start);
+      Print(csv);
+    } else if (status) {
+      Print(Json() ? StatusJson(s, elapsed) : StatusText(s, elapsed) + (o_.watch ? "\n" : ""));
+    } else {
+      Print(Json() ? RegistersJson(s, link.GoodFrames(), elapsed)
+                   : RegistersText(s, link.GoodFrames(), elapsed) + (o_.watch ? "\n" : ""));
+    }
+    if (!o_.watch) break;
+    // Fixed rate: a late reply shortens the next wait, but a missed period is not made up in a burst.
+    next += o_.intervalMs;
+    const long long now = clock.elapsed();
+    if (next < now) next = now;
+    if (next > now) link.WaitFor([] { return false; }, static_cast<int>(next - now));
+  }
+  return kExitOk;
+}
+
+int Runner::ModbusSet(DriverLink& link) {
+  if (!link.Request(static_cast<std::uint8_t>(CommandCode::ReadModbusSettings), o_.timeoutMs)) {
+    return NoAnswer(link, "the settings request");
+  }
+  const ModbusSettings present = link.State().Modbus;
+  ModbusSettings wanted = present;
+  if (fromFile_.Baud) wanted.Baudrate = *fromFile_.Baud;
+  if (fromFile_.Parity) wanted.Parity = *fromFile_.Parity;
+  if (fromFile_.SlaveId) wanted.SlaveId = *fromFile_.SlaveId;
+  if (o_.modbus.Baud) wanted.Baudrate = *o_.modbus.Baud;
+  if (o_.modbus.Parity) wanted.Parity = *o_.modbus.Parity;
+  if (o_.modbus.SlaveId) wanted.SlaveId = *o_.modbus.SlaveId;
+  std::string error;
+  // A present value the window could not show (slave id 0 or above 127, an unknown baud rate) is
+  // never written back: the user must give that setting.
+  if (!ValidSettings(wanted.Baudrate, wanted.Parity, wanted.SlaveId, error)) {
+    return Fail(kExitUsage, "the driver's present settings cannot be kept (" + error +
+                                "); give that setting explicitly; nothing was written");
+  }
+  const auto payload = BuildWriteModbusSettingsPayload(wanted);
+  if (!link.Request(payload.data(), payload.size(), static_cast<std::uint8_t>(CommandCode::WriteModbusSettings),
+                    o_.timeoutMs)) {
+    return NoAnswer(link, "the settings write");
+  }
+  if (!link.Request(static_cast<std::uint8_t>(CommandCode::ReadModbusSettings), o_.timeoutMs)) {
+    return NoAnswer(link, "the settings read-back");
+  }
+  const ModbusSettings readBack = link.State().Modbus;
+  const bool match = SameSettings(readBack, wanted);
+  if (Json()) {
+    Print(JsonObject()
+              .Raw("previous", ModbusJsonObject(present))
+              .Raw("written", ModbusJsonObject(wanted))
+              .Raw("read_back", ModbusJsonObject(readBack))
+              .Bool("match", match)
+              .Text() +
+          "\n");
+  } else {
+    Print("previous:  " + ModbusText(present) + "written:   " + ModbusText(wanted) + "read back: " +
+          ModbusText(readBack) + (match ? "the driver keeps the new settings\n" : ""));
+  }
+  if (!match) return Fail(kExitMismatch, "the settings read back differ from those written");
+  return kExitOk;
+}
+
+int Runner::Run(IHidPlatform& platform) {
+  DriverLink link(platform);
+  // A program that leaves without stopping its reader never waits for the end of a slice, so the
+  // reader may wake up less often while idle.
+  if (exitWhenDone_) link.SetReadSliceTime(kLongReadSliceMs);
+  link.Discover();
+  const int code = RunCommand(link);
+  if (exitWhenDone_) {
+    out_.flush();
+    err_.flush();
+    std::fflush(nullptr);
+    std::_Exit(code);
+  }
+  return code;
+}
+
+int Runner::RunCommand(DriverLink& link) {
+  if (o_.command == Command::List) {
+    Print(Json() ? ListJson(link.Devices()) : ListText(link.Devices()));
+    return kExitOk;
+  }
+  if (o_.command == Command::Doctor) return Doctor(link);
+
+  std::string message;
+  const int chosen = link.Choose(o_.device, message);
+  if (chosen == kExitNoAccess) {
+    const Finding f = DiagnoseNoAccess(link.Chosen(), Probes());
+    return Fail(kExitNoAccess, f.Problem + "\nfix: " + f.Fix);
+  }
+  if (chosen != kExitOk) return Fail(chosen, message);
+
+  switch (o_.command) {
+    case Command::Info:
+      if (!link.Request(static_cast<std::uint8_t>(CommandCode::ReadIdentity), o_.timeoutMs)) {
+        return NoAnswer(link, "the identity request");
+      }
+      Print(Json() ? InfoJson(link.State(), link.Chosen().Node) : InfoText(link.State(), link.Chosen().Node));
+      return kExitOk;
+    case Command::Status:
+      // The identity first: percentages need the driver's full-scale values.
+      if (o_.format != OutputFormat::Json &&
+          !link.Request(static_cast<std::uint8_t>(CommandCode::ReadIdentity), o_.timeoutMs)) {
+        return NoAnswer(link, "the identity request");
+      }
+      return Watch(link, static_cast<std::uint8_t>(CommandCode::ReadStatus));
+    case Command::Registers:
+      return Watch(link, static_cast<std::uint8_t>(CommandCode::ReadRegisters));
+    case Command::ModbusGet:
+      if (!link.Request(static_cast<std::uint8_t>(CommandCode::ReadModbusSettings), o_.timeoutMs)) {
+        return NoAnswer(link, "the settings request");
+      }
+      Print(Json() ? ModbusJson(link.State().Modbus) : ModbusText(link.State().Modbus));
+      return kExitOk;
+    case Command::ModbusSet:
+      return ModbusSet(link);
+    default:
+      return kExitUsage;
+  }
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, const CliContext& context) {
+  std::ostream& err = *context.err;
+  CliOptions options;
+  std::string error;
+  if (!ParseCommandLine(args, options, error)) {
+    err << "zrv-cli: " << error << "\nTry `zrv-cli --help`.\n";
+    return kExitUsage;
+  }
+  if (options.command == Command::Help) {
+    *context.out << kUsage << std::flush;
+    return kExitOk;
+  }
+  if (options.simulate && !KnownScenario(options.scenario)) {
+    err << "zrv-cli: unknown simulation " << options.scenario << "\nTry `zrv-cli --help`.\n";
+    return kExitUsage;
+  }
+
+  Runner runner(options, context);
+  if (options.command == Command::ModbusSet) {
+    if (!options.fromFile.empty() && !ReadSettingsFile(options.fromFile, runner.fromFile_, error)) {
+      err << "zrv-cli: " << error << "; nothing was sent\n";
+      return kExitUsage;
+    }
+    if (options.dryRun) {
+      // Sends nothing, so it reads nothing either: every setting must be given.
+      ModbusChoice c = runner.fromFile_;
+      if (options.modbus.Baud) c.Baud = options.modbus.Baud;
+      if (options.modbus.Parity) c.Parity = options.modbus.Parity;
+      if (options.modbus.SlaveId) c.SlaveId = options.modbus.SlaveId;
+      if (!c.Complete()) {
+        err << "zrv-cli: --dry-run reads nothing from the driver, so it needs --slave-id, --baud and --parity "
+               "(or --from)\n";
+        return kExitUsage;
+      }
+      const ModbusSettings settings{*c.Baud, *c.Parity, *c.SlaveId};
+      const auto payload = BuildWriteModbusSettingsPayload(settings);
+      OutputReport report;
+      FrameReport(payload.data(), static_cast<std::uint32_t>(payload.size()),
+                  static_cast<std::uint32_t>(sim::kReportLength), report);
+      const std::vector<std::uint8_t> bytes(report.Buffer.begin(),
+                                            report.Buffer.begin() + static_cast<std::ptrdiff_t>(report.Length));
+      if (options.format == OutputFormat::Json) {
+        *context.out << JsonObject()
+                            .Raw("settings", ModbusJsonObject(settings))
+                            .Number("length", static_cast<long long>(bytes.size()))
+                            .String("report", HexBytes(bytes))
+                            .Text()
+                     << '\n';
+      } else {
+        *context.out << "would write " << ModbusText(settings) << "report (" << bytes.size()
+                     << " bytes): " << HexBytes(bytes) << '\n';
+      }
+      context.out->flush();
+      return kExitOk;
+    }
+  }
+
+  if (context.platform != nullptr) return runner.Run(*context.platform);
+  if (options.simulate) {
+    Simulation simulation(options.scenario);
+    return runner.Run(simulation.Platform());
+  }
+  LinuxHidPlatform platform;
+  return runner.Run(platform);
+}
+
+}  // namespace zrv::cli

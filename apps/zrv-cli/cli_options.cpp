@@ -1,0 +1,401 @@
+#include "cli_options.h"
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <set>
+
+#include "protocol/reply_decoder.h"
+
+namespace zrv::cli {
+
+const char* const kUsage =
+    "Usage: zrv-cli [OPTIONS] COMMAND\n"
+    "\n"
+    "Commands:\n"
+    "  list                      every HID device: node, VID:PID, product, driver?, read/write access\n"
+    "  info                      identity of the driver: versions, name, limits, Modbus settings\n"
+    "  status [--watch] [--interval MS] [--count N]\n"
+    "                            the live status, once or repeated\n"
+    "  registers [--watch] [--interval MS] [--count N]\n"
+    "                            the fifteen-register preview and the good-frame counter\n"
+    "  modbus get                the driver's Modbus settings\n"
+    "  modbus set [--slave-id N] [--baud B] [--parity none|odd|even] [--from FILE] [--dry-run]\n"
+    "                            writes the settings (unset ones keep the driver's values), waits for\n"
+    "                            the acknowledgement, reads them back and compares\n"
+    "  doctor                    what stands between this user and the driver, with the fix\n"
+    "\n"
+    "Options:\n"
+    "  --json                    JSON output (one object per line with --watch)\n"
+    "  --csv                     CSV output (status --watch only)\n"
+    "  --device NODE|INDEX       the driver to use when several are attached (/dev/hidrawN or the\n"
+    "                            index shown by `list`)\n"
+    "  --timeout MS              how long to wait for each answer (default 1000)\n"
+    "  --simulate[=SCENARIO]     a simulated driver instead of the hardware; SCENARIO: driver\n"
+    "                            (default), none, two, denied, silent, late, mismatch, lookalike\n"
+    "  -h, --help                this text\n"
+    "\n"
+    "Exit status:\n"
+    "  0  success\n"
+    "  1  bad usage or invalid settings (nothing was sent)\n"
+    "  2  no driver\n"
+    "  3  several drivers and none chosen with --device\n"
+    "  4  no read/write access to the driver (the fix is printed)\n"
+    "  5  no answer within --timeout\n"
+    "  6  the settings read back differ from those written\n";
+
+namespace {
+
+bool ParseUnsigned(std::string_view text, unsigned long long& out) {
+  if (text.empty() || text.size() > 18) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool ParseBoundedInt(std::string_view name, std::string_view text, long long low, long long high,
+                     long long& out, std::string& error) {
+  unsigned long long value = 0;
+  if (!ParseUnsigned(text, value) || value < static_cast<unsigned long long>(low) ||
+      value > static_cast<unsigned long long>(high)) {
+    error = std::string(name) + " must be a whole number from " + std::to_string(low) + " to " +
+            std::to_string(high) + ", not \"" + std::string(text) + "\"";
+    return false;
+  }
+  out = static_cast<long long>(value);
+  return true;
+}
+
+std::string OfferedBaudList() {
+  std::string list;
+  for (const std::uint32_t baud : kOfferedBaudRates) {
+    if (!list.empty()) list += ", ";
+    list += std::to_string(baud);
+  }
+  return list;
+}
+
+struct Allowed {
+  bool watch = false;
+  bool modbusSet = false;
+  bool device = true;
+  bool csv = false;
+};
+
+Allowed AllowedFor(Command command) {
+  Allowed a;
+  switch (command) {
+    case Command::Status:
+      a.watch = true;
+      a.csv = true;
+      break;
+    case Command::Registers:
+      a.watch = true;
+      break;
+    case Command::ModbusSet:
+      a.modbusSet = true;
+      break;
+    case Command::List:
+    case Command::Doctor:
+    case Command::Help:
+      a.device = false;
+      break;
+    default:
+      break;
+  }
+  return a;
+}
+
+}  // namespace
+
+std::string_view ParityName(std::uint8_t parity) {
+  switch (parity) {
+    case 0:
+      return "none";
+    case 1:
+      return "odd";
+    case 2:
+      return "even";
+    default:
+      return "";
+  }
+}
+
+bool ParseSlaveId(std::string_view text, std::uint8_t& out, std::string& error) {
+  long long value = 0;
+  if (!ParseBoundedInt("the slave id", text, kMinSlaveId, kMaxSlaveId, value, error)) return false;
+  out = static_cast<std::uint8_t>(value);
+  return true;
+}
+
+bool ParseBaud(std::string_view text, std::uint32_t& out, std::string& error) {
+  unsigned long long value = 0;
+  if (ParseUnsigned(text, value) &&
+      std::find(kOfferedBaudRates.begin(), kOfferedBaudRates.end(), value) != kOfferedBaudRates.end()) {
+    out = static_cast<std::uint32_t>(value);
+    return true;
+  }
+  error = "the baud rate must be one of " + OfferedBaudList() + ", not \"" + std::string(text) + "\"";
+  return false;
+}
+
+bool ParseParity(std::string_view text, std::uint8_t& out, std::string& error) {
+  for (std::uint8_t p = 0; p <= 2; ++p) {
+    if (text == ParityName(p)) {
+      out = p;
+      return true;
+    }
+  }
+  error = "the parity must be none, odd or even, not \"" + std::string(text) + "\"";
+  return false;
+}
+
+bool ValidSettings(std::uint32_t baud, std::uint8_t parity, std::uint8_t slaveId, std::string& error) {
+  if (slaveId < kMinSlaveId || slaveId > kMaxSlaveId) {
+    error = "the slave id must be from 1 to 127, not " + std::to_string(slaveId);
+    return false;
+  }
+  if (std::find(kOfferedBaudRates.begin(), kOfferedBaudRates.end(), baud) == kOfferedBaudRates.end()) {
+    error = "the baud rate must be one of " + OfferedBaudList() + ", not " + std::to_string(baud);
+    return false;
+  }
+  if (parity > 2) {
+    error = "the parity code must be 0 (none), 1 (odd) or 2 (even), not " + std::to_string(parity);
+    return false;
+  }
+  return true;
+}
+
+bool ParseSettingsJson(std::string_view text, ModbusChoice& out, std::string& error) {
+  QJsonParseError parseError{};
+  const QJsonDocument doc =
+      QJsonDocument::fromJson(QByteArray(text.data(), static_cast<qsizetype>(text.size())), &parseError);
+  if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
+    error = "the settings file is not one JSON object";
+    if (parseError.error != QJsonParseError::NoError) {
+      error += " (" + parseError.errorString().toStdString() + " at offset " +
+               std::to_string(parseError.offset) + ")";
+    }
+    return false;
+  }
+  const QJsonObject object = doc.object();
+  // Whole numbers only: 9600.5 or 1e400 must not be rounded into something that looks valid.
+  auto wholeNumber = [&](const char* key, unsigned long long& value) {
+    const QJsonValue v = object.value(QLatin1String(key));
+    if (v.isUndefined()) {
+      error = std::string("the settings file has no \"") + key + "\"";
+      return false;
+    }
+    const double d = v.toDouble(-1.0);
+    if (!v.isDouble() || !std::isfinite(d) || d < 0 || d > 4294967295.0 || std::floor(d) != d) {
+      error = std::string("\"") + key + "\" in the settings file must be a whole number";
+      return false;
+    }
+    value = static_cast<unsigned long long>(d);
+    return true;
+  };
+  ModbusChoice choice;
+  unsigned long long baud = 0;
+  unsigned long long slave = 0;
+  if (!wholeNumber("baud", baud) || !wholeNumber("slave_id", slave)) return false;
+  std::uint32_t baudValue = 0;
+  if (!ParseBaud(std::to_string(baud), baudValue, error)) return false;
+  std::uint8_t slaveValue = 0;
+  if (!ParseSlaveId(std::to_string(slave), slaveValue, error)) return false;
+  const QJsonValue parity = object.value(QLatin1String("parity"));
+  if (!parity.isString()) {
+    error = "\"parity\" in the settings file must be \"none\", \"odd\" or \"even\"";
+    return false;
+  }
+  std::uint8_t parityValue = 0;
+  if (!ParseParity(parity.toString().toStdString(), parityValue, error)) return false;
+  choice.Baud = baudValue;
+  choice.Parity = parityValue;
+  choice.SlaveId = slaveValue;
+  out = choice;
+  return true;
+}
+
+bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& out, std::string& error) {
+  CliOptions o;
+  std::vector<std::string> words;
+  std::set<std::string> seen;
+  bool help = false;
+  bool json = false;
+  bool csv = false;
+  bool intervalGiven = false;
+
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (arg.size() < 2 || arg[0] != '-') {
+      words.push_back(arg);
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") {
+      help = true;
+      continue;
+    }
+    std::string value;
+    bool hasInlineValue = false;
+    if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+      hasInlineValue = true;
+    }
+    if (!seen.insert(arg).second) {
+      error = arg + " is given twice";
+      return false;
+    }
+    auto takeValue = [&]() -> bool {
+      if (hasInlineValue) return true;
+      if (i + 1 >= args.size()) {
+        error = arg + " needs a value";
+        return false;
+      }
+      value = args[++i];
+      return true;
+    };
+    auto noValue = [&]() -> bool {
+      if (hasInlineValue) {
+        error = arg + " takes no value";
+        return false;
+      }
+      return true;
+    };
+    long long number = 0;
+    if (arg == "--json") {
+      if (!noValue()) return false;
+      json = true;
+    } else if (arg == "--csv") {
+      if (!noValue()) return false;
+      csv = true;
+    } else if (arg == "--watch") {
+      if (!noValue()) return false;
+      o.watch = true;
+    } else if (arg == "--dry-run") {
+      if (!noValue()) return false;
+      o.dryRun = true;
+    } else if (arg == "--simulate") {
+      o.simulate = true;
+      if (hasInlineValue) o.scenario = value;
+    } else if (arg == "--interval") {
+      if (!takeValue() || !ParseBoundedInt("--interval", value, 10, 3600000, number, error)) return false;
+      o.intervalMs = static_cast<int>(number);
+      intervalGiven = true;
+    } else if (arg == "--count") {
+      if (!takeValue() || !ParseBoundedInt("--count", value, 1, 1000000000000LL, number, error)) return false;
+      o.count = number;
+    } else if (arg == "--timeout") {
+      if (!takeValue() || !ParseBoundedInt("--timeout", value, 1, 600000, number, error)) return false;
+      o.timeoutMs = static_cast<int>(number);
+    } else if (arg == "--device") {
+      if (!takeValue()) return false;
+      if (value.empty()) {
+        error = "--device needs a node such as /dev/hidraw0 or an index of `zrv-cli list`";
+        return false;
+      }
+      o.device = value;
+    } else if (arg == "--slave-id") {
+      std::uint8_t id = 0;
+      if (!takeValue() || !ParseSlaveId(value, id, error)) return false;
+      o.modbus.SlaveId = id;
+    } else if (arg == "--baud") {
+      std::uint32_t baud = 0;
+      if (!takeValue() || !ParseBaud(value, baud, error)) return false;
+      o.modbus.Baud = baud;
+    } else if (arg == "--parity") {
+      std::uint8_t parity = 0;
+      if (!takeValue() || !ParseParity(value, parity, error)) return false;
+      o.modbus.Parity = parity;
+    } else if (arg == "--from") {
+      if (!takeValue()) return false;
+      if (value.empty()) {
+        error = "--from needs a file name";
+        return false;
+      }
+      o.fromFile = value;
+    } else {
+      error = "unknown option " + arg;
+      return false;
+    }
+  }
+
+  if (help) {
+    o.command = Command::Help;
+    out = o;
+    return true;
+  }
+  if (words.empty()) {
+    error = "no command given";
+    return false;
+  }
+  const std::string& name = words[0];
+  std::size_t used = 1;
+  if (name == "list") {
+    o.command = Command::List;
+  } else if (name == "info") {
+    o.command = Command::Info;
+  } else if (name == "status") {
+    o.command = Command::Status;
+  } else if (name == "registers") {
+    o.command = Command::Registers;
+  } else if (name == "doctor") {
+    o.command = Command::Doctor;
+  } else if (name == "modbus") {
+    if (words.size() < 2 || (words[1] != "get" && words[1] != "set")) {
+      error = "modbus needs get or set";
+      return false;
+    }
+    o.command = words[1] == "get" ? Command::ModbusGet : Command::ModbusSet;
+    used = 2;
+  } else {
+    error = "unknown command " + name;
+    return false;
+  }
+  if (words.size() > used) {
+    error = "unexpected argument " + words[used];
+    return false;
+  }
+
+  const Allowed allowed = AllowedFor(o.command);
+  if (json && csv) {
+    error = "--json and --csv exclude each other";
+    return false;
+  }
+  if (csv && !(allowed.csv && o.watch)) {
+    error = "--csv is for status --watch only";
+    return false;
+  }
+  if (!allowed.watch && (o.watch || intervalGiven || o.count)) {
+    error = "--watch, --interval and --count are for status and registers only";
+    return false;
+  }
+  if (allowed.watch && !o.watch && (intervalGiven || o.count)) {
+    error = "--interval and --count need --watch";
+    return false;
+  }
+  if (!allowed.modbusSet &&
+      (o.modbus.Baud || o.modbus.Parity || o.modbus.SlaveId || !o.fromFile.empty() || o.dryRun)) {
+    error = "--slave-id, --baud, --parity, --from and --dry-run are for modbus set only";
+    return false;
+  }
+  if (!allowed.device && !o.device.empty()) {
+    error = "--device is not used by this command";
+    return false;
+  }
+  if (o.command == Command::ModbusSet && !o.modbus.Baud && !o.modbus.Parity && !o.modbus.SlaveId &&
+      o.fromFile.empty()) {
+    error = "modbus set needs --slave-id, --baud, --parity or --from";
+    return false;
+  }
+  o.format = json ? OutputFormat::Json : csv ? OutputFormat::Csv : OutputFormat::Text;
+  out = o;
+  return true;
+}
+
+}  // namespace zrv::cli

@@ -1,0 +1,72 @@
+// The command line of zrv-cli, and the checks that keep bad settings away from the driver.
+// Everything here is decided before any device is touched.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zrv::cli {
+
+// Documented in --help and in the manual page; scripts rely on them.
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitUsage = 1,
+  kExitNoDriver = 2,
+  kExitSeveralDrivers = 3,
+  kExitNoAccess = 4,
+  kExitNoAnswer = 5,
+  kExitMismatch = 6,
+};
+
+enum class Command { Help, List, Info, Status, ModbusGet, ModbusSet, Registers, Doctor };
+enum class OutputFormat { Text, Json, Csv };
+
+// Modbus line settings as asked for; an absent field keeps the driver's present value.
+struct ModbusChoice {
+  std::optional<std::uint32_t> Baud;
+  std::optional<std::uint8_t> Parity;  // 0 none, 1 odd, 2 even
+  std::optional<std::uint8_t> SlaveId;
+  bool Complete() const { return Baud && Parity && SlaveId; }
+};
+
+struct CliOptions {
+  Command command = Command::Help;
+  OutputFormat format = OutputFormat::Text;
+  bool watch = false;
+  int intervalMs = 1000;
+  std::optional<long long> count;  // --watch: stop after this many readings
+  int timeoutMs = 1000;
+  std::string device;               // /dev/hidrawN or an index of `list`; empty: the only driver
+  bool simulate = false;
+  std::string scenario = "driver";  // --simulate=NAME
+  ModbusChoice modbus;
+  std::string fromFile;
+  bool dryRun = false;
+};
+
+inline constexpr std::uint8_t kMinSlaveId = 1;
+inline constexpr std::uint8_t kMaxSlaveId = 127;
+
+// Parses the arguments after the program name. False with `error` set for anything malformed,
+// including values outside what the window offers.
+bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& out, std::string& error);
+
+// Single values, strict: no signs, blanks or trailing characters.
+bool ParseSlaveId(std::string_view text, std::uint8_t& out, std::string& error);
+bool ParseBaud(std::string_view text, std::uint32_t& out, std::string& error);
+bool ParseParity(std::string_view text, std::uint8_t& out, std::string& error);
+std::string_view ParityName(std::uint8_t parity);  // "none", "odd", "even", or "" outside 0..2
+
+// A settings file as `modbus get --json` writes it: one JSON object with "baud", "parity" (a
+// name) and "slave_id", all present and valid. Other keys are ignored.
+bool ParseSettingsJson(std::string_view text, ModbusChoice& out, std::string& error);
+
+// Whether complete settings may be written: slave id 1..127, an offered baud rate, parity 0..2.
+bool ValidSettings(std::uint32_t baud, std::uint8_t parity, std::uint8_t slaveId, std::string& error);
+
+extern const char* const kUsage;
+
+}  // namespace zrv::cli

@@ -1,0 +1,62 @@
+// What zrv-cli prints: readable text, or JSON with stable keys (numbers as numbers), one object per
+// line. Pure functions of what was read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "doctor.h"
+#include "driver_link.h"
+#include "protocol/device_state.h"
+
+namespace zrv::cli {
+
+// Builds one JSON object in the order its members are added.
+class JsonObject {
+ public:
+  JsonObject& Number(std::string_view key, long long value);
+  JsonObject& Hundredths(std::string_view key, int hundredths);  // 125 -> 1.25
+  JsonObject& Bool(std::string_view key, bool value);
+  JsonObject& String(std::string_view key, std::string_view value);
+  JsonObject& Raw(std::string_view key, std::string_view json);  // an object or array already built
+  std::string Text() const { return text_ + "}"; }
+
+ private:
+  void Key(std::string_view key);
+  std::string text_ = "{";
+  bool first_ = true;
+};
+
+std::string JsonString(std::string_view text);
+
+// 125 -> "1.25", -3 -> "-0.03": exact, whatever the locale.
+std::string DecimalHundredths(int hundredths);
+
+// Firmware and hardware versions in hundredths, as the driver sends them.
+int VersionHundredths(float version);
+
+std::string ListText(const std::vector<DeviceEntry>& devices);
+std::string ListJson(const std::vector<DeviceEntry>& devices);
+
+std::string InfoText(const DeviceState& state, const std::string& node);
+std::string InfoJson(const DeviceState& state, const std::string& node);
+
+std::string ModbusText(const ModbusSettings& settings);
+std::string ModbusJson(const ModbusSettings& settings);  // one line
+std::string ModbusJsonObject(const ModbusSettings& settings);  // the object alone
+
+// `elapsedMs` < 0 leaves the time out (a one-shot reading).
+std::string StatusText(const DeviceState& state, long long elapsedMs);
+std::string StatusJson(const DeviceState& state, long long elapsedMs);
+
+std::string RegistersText(const DeviceState& state, std::uint16_t goodFrames, long long elapsedMs);
+std::string RegistersJson(const DeviceState& state, std::uint16_t goodFrames, long long elapsedMs);
+
+std::string HexBytes(const std::vector<std::uint8_t>& bytes);
+
+std::string DoctorText(const DoctorReport& report);
+std::string DoctorJson(const DoctorReport& report);
+
+}  // namespace zrv::cli
