@@ -87,6 +87,33 @@ for p in $programs; do
   grep -q "<binary>$p</binary>" "$tree$metainfo" || fail "metainfo does not provide $p"
 done
 
+# The maintainer scripts tell a running udevd about the rule, and a udevadm that fails, or no udevd
+# at all, must not fail the installation. A private mount namespace stands in a socket for udevd.
+echo "--- maintainer scripts"
+dpkg-deb -e "$deb" "$work/control"
+mkdir -p "$work/bin"
+printf '#!/bin/sh\necho "$*" >>"%s"\nexit 1\n' "$work/udevadm.log" >"$work/bin/udevadm"
+chmod +x "$work/bin/udevadm"
+for script in postinst postrm; do
+  [ -x "$work/control/$script" ] || fail "no $script"
+  for udevd in running absent; do
+    : >"$work/udevadm.log"
+    if ! unshare --mount sh -c '
+        mount -t tmpfs none /run && mkdir /run/udev
+        [ "$1" = absent ] || python3 -c "import socket; socket.socket(socket.AF_UNIX).bind(\"/run/udev/control\")"
+        PATH="$2:$PATH" "$3" configure' sh "$udevd" "$work/bin" "$work/control/$script"; then
+      fail "$script fails with udevd $udevd"
+    fi
+    if [ $udevd = running ]; then
+      grep -qx 'control --reload-rules' "$work/udevadm.log" || fail "$script does not reload the udev rules"
+      grep -qx 'trigger --subsystem-match=hidraw --action=change' "$work/udevadm.log" \
+        || fail "$script does not apply the rule to the hidraw nodes"
+    else
+      [ ! -s "$work/udevadm.log" ] || fail "$script calls udevadm without udevd"
+    fi
+  done
+done
+
 # A clean start: the same version already installed would not be unpacked again.
 status() { dpkg-query -W -f='${Status}' zrv-pc 2>/dev/null || true; }
 if [ -n "$(status)" ] && [ "$(status)" != "unknown ok not-installed" ]; then apt_get purge zrv-pc >/dev/null; fi
