@@ -80,6 +80,7 @@ changelog_top=$(zcat "$tree/usr/share/doc/zrv-pc/changelog.gz" | head -n 1)
 
 echo "--- appstreamcli"
 appstreamcli validate --no-net "$tree$metainfo" || fail "AppStream metainfo does not validate"
+appstreamcli validate-tree --no-net "$tree" || fail "the metainfo does not match the installed desktop entry"
 grep -q "<id>$app_id</id>" "$tree$metainfo" || fail "metainfo id is not the desktop entry's $app_id"
 grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$tree$metainfo" || fail "metainfo does not launch $app_id.desktop"
 grep -q "<release version=\"$version\"" "$tree$metainfo" || fail "metainfo has no release $version"
