@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-apps x11-utils desktop-file-utils imagemagick xdotool fonts-wine fonts-dejavu-core
+  lintian appstream man-db
   qemu-system-x86 busybox-static cpio kmod
   libhidapi-dev libhidapi-hidraw0 python3
   valgrind dpkg-dev file
