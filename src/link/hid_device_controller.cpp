@@ -33,6 +33,19 @@ THidDeviceController::~THidDeviceController() {
       slot.device->MarkUnplugged();
     }
   }
+  // Waits for writes still under way; every device is unplugged or gone, so they end soon.
+  finishing_.clear();
+}
+
+void THidDeviceController::KeepUntilFinished(std::unique_ptr<THidReportWriter> writer) {
+  ReleaseFinishedWriters();
+  finishing_.push_back(std::move(writer));
+}
+
+void THidDeviceController::ReleaseFinishedWriters() {
+  std::erase_if(finishing_, [](const std::unique_ptr<THidReportWriter>& writer) {
+    return writer->Finished();
+  });
 }
 
 THidDevice* THidDeviceController::Device(int index) const {
@@ -135,6 +148,7 @@ std::vector<std::unique_ptr<THidDevice>> THidDeviceController::ScanPresent() {
 }
 
 void THidDeviceController::DeviceChange() {
+  ReleaseFinishedWriters();
   bool changed = notifyParam_ == -1;
   std::vector<std::unique_ptr<THidDevice>> fresh = ScanPresent();
 
