@@ -43,9 +43,13 @@ void THidDeviceController::KeepUntilFinished(std::unique_ptr<THidReportWriter> w
 }
 
 void THidDeviceController::ReleaseFinishedWriters() {
-  std::erase_if(finishing_, [](const std::unique_ptr<THidReportWriter>& writer) {
-    return writer->Finished();
-  });
+  // Taken out before their last outcomes are delivered: a handler may come back here.
+  std::vector<std::unique_ptr<THidReportWriter>> finished;
+  for (auto& writer : finishing_) {
+    if (writer->Finished()) finished.push_back(std::move(writer));
+  }
+  std::erase(finishing_, nullptr);
+  for (auto& writer : finished) writer->DeliverOutcomes();
 }
 
 THidDevice* THidDeviceController::Device(int index) const {

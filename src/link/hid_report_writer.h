@@ -56,6 +56,9 @@ class THidReportWriter {
   void Retire();
   // The thread has ended (after Retire).
   bool Finished() const;
+  // UI thread: delivers the outcomes gathered so far (done by itself from the event loop; call it
+  // before destroying a finished writer so that none is lost).
+  void DeliverOutcomes();
 
   std::uint64_t Written() const { return written_.load(std::memory_order_relaxed); }
   std::uint64_t Refused() const { return refused_.load(std::memory_order_relaxed); }
@@ -76,8 +79,6 @@ class THidReportWriter {
   void Run();
   void AddOutcomeLocked(std::uint32_t tag, bool written);  // mutex_ held
   void Signal();
-  // UI thread: delivers the outcomes gathered so far.
-  void DeliverOutcomes();
 
   IHidPlatform& platform_;
   DoneHandler onDone_;
