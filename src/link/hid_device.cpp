@@ -165,9 +165,15 @@ void THidDevice::SetOnWriteDone(const THidWriteDoneEvent& handler) {
 
 void THidDevice::RetireWriter() {
   if (!writer_) return;
-  if (writer_->Busy() && controller_ != nullptr) {
-    writer_->Retire();
-    controller_->KeepUntilFinished(std::move(writer_));
+  writer_->Retire();
+  if (controller_ != nullptr) {
+    if (writer_->Busy()) {
+      controller_->KeepUntilFinished(std::move(writer_));
+      return;
+    }
+    // Idle: every outcome is gathered already; those the event loop has not delivered yet go
+    // now. (Without a controller the device outlives its window: nobody is left to tell.)
+    writer_->DeliverOutcomes();
   }
   writer_.reset();  // an idle writer ends at once
 }

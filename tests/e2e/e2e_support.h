@@ -76,9 +76,9 @@ class Bench {
   // Makes a platform that the window sees in front of the simulated one.
   using FrontFactory = std::function<std::unique_ptr<IHidPlatform>(SimHidPlatform&)>;
 
-  explicit Bench(const FrontFactory& front = {})
+  explicit Bench(const FrontFactory& front = {}, TimeSource* time = nullptr)
       : Front(front ? front(Platform) : nullptr),
-        Form(std::make_unique<TForm1>(Time, Boxes, Front ? *Front : Platform)) {}
+        Form(std::make_unique<TForm1>(time != nullptr ? *time : Time, Boxes, Front ? *Front : Platform)) {}
   ~Bench() { Form.reset(); }
 
   Driver PlugDriver(std::u16string product = u"ZRVXXX",
