@@ -11,6 +11,9 @@
 // ZRV_SOAK_CYCLES sets the number of cycles (1000 when unset), ZRV_SOAK_SEED the random seed.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -229,8 +232,9 @@ class Soak {
       EXPECT_EQ(listed[i]->ReaderRunning(), wanted) << inOrder[i]->Label;
       if (listed[i]->ReaderRunning()) ++readers;
     }
-    EXPECT_TRUE(RunUntil([&] { return ThreadCount() == baselineThreads_ + readers; }))
-        << ThreadCount() << " threads, expected " << baselineThreads_ + readers;
+    // Each of them was sent the identity request, so each has its writer thread too.
+    EXPECT_TRUE(RunUntil([&] { return ThreadCount() == baselineThreads_ + 2 * readers; }))
+        << ThreadCount() << " threads, expected " << baselineThreads_ + 2 * readers;
 
     // Polling: one request of the shown page's kind per 40 ms to the current driver while
     // connected; nothing to anyone otherwise.
@@ -239,7 +243,11 @@ class Soak {
     std::vector<std::uint64_t> polls;
     for (const Slot* slot : inOrder) polls.push_back(slot->Driver ? slot->Driver->CommandCount(poll) : 0);
     const int attempts = WriteAttempts();
-    AdvanceTime(200);
+    // A poll is dropped while the one before it is still being written: each goes out first.
+    for (int step = 0; step < 5; ++step) {
+      AdvanceTime(40);
+      FlushWrites();
+    }
     for (std::size_t i = 0; i < inOrder.size(); ++i) {
       if (!inOrder[i]->Driver) continue;
       const std::uint64_t sent = inOrder[i]->Driver->CommandCount(poll) - polls[i];
@@ -562,6 +570,19 @@ class Soak {
     time_.Advance(ms);
     for (const auto& slot : slots_) {
       if (slot->Driver) slot->Driver->Advance(static_cast<std::uint64_t>(time_.NowMs()));
+    }
+  }
+
+  // Waits, without running the event loop, until no listed device has a report on its way.
+  void FlushWrites() {
+    auto pending = [this] {
+      for (const auto& device : form_->ListedDevices()) {
+        if (device && device->WritesPending()) return true;
+      }
+      return false;
+    };
+    for (int round = 0; round < 20000 && pending(); ++round) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
 
