@@ -1,5 +1,6 @@
 // One HID interface as a device object: identity, report lengths, a blocking write of one output
-// report, and a reader thread that hands every input report to a handler on the UI thread.
+// report or the same write handed to a writer thread of the device's own, and a reader thread
+// that hands every input report to a handler on the UI thread.
 #pragma once
 
 #include <atomic>
