@@ -1,0 +1,69 @@
+// The status line's choice of text: which save outcome counts, and which reason comes first.
+#include "protocol/status_line.h"
+
+#include <gtest/gtest.h>
+
+#include "protocol/reply_decoder.h"
+
+namespace zrv {
+namespace {
+
+TEST(StatusLine, OnlyTheLatestSavesFailureShowsAndAcknowledgementsCountAfterTheNextSave) {
+  StatusLine line;
+  EXPECT_EQ(line.Text(), "...");
+  EXPECT_EQ(line.Text(), kStatusLineStartText);
+  line.Acknowledged();  // unsolicited, nothing failed: as before
+  EXPECT_EQ(line.Text(), kSettingsSavedText);
+
+  const std::uint32_t first = line.SaveSent();
+  const std::uint32_t second = line.SaveSent();
+  EXPECT_NE(first, second);
+  EXPECT_EQ(line.Text(), " ");
+  // The earlier save's refusal arrives after the later one went out: it no longer speaks.
+  line.SaveWritten(first, false);
+  EXPECT_EQ(line.Text(), " ");
+  line.SaveWritten(second, true);
+  line.Acknowledged();
+  EXPECT_EQ(line.Text(), kSettingsSavedText);
+
+  const std::uint32_t third = line.SaveSent();
+  line.SaveWritten(third, false);
+  line.Acknowledged();
+  EXPECT_EQ(line.Text(), kSettingsNotSavedText);
+  line.SaveNotSent();
+  line.Acknowledged();
+  EXPECT_EQ(line.Text(), kSettingsNotSavedText);
+  line.SaveSent();
+  line.Acknowledged();
+  EXPECT_EQ(line.Text(), kSettingsSavedText);
+}
+
+TEST(StatusLine, NoAccessComesBeforeNoAnswerWhichComesBeforeTheSave) {
+  StatusLine line;
+  line.SaveNotSent();
+  for (int tick = 1; tick < StatusLine::kSilentTicksForNoAnswer; ++tick) {
+    EXPECT_FALSE(line.WatchTick(true)) << tick;
+  }
+  EXPECT_TRUE(line.WatchTick(true));
+  EXPECT_EQ(line.Text(), kNoAnswerText);
+  EXPECT_FALSE(line.WatchTick(true));  // stays, and says it did not change
+
+  line.SetNoAccess("/dev/hidraw7");
+  EXPECT_EQ(line.Text(),
+            "Driver found, but /dev/hidraw7 cannot be opened for read/write: install the udev rule (see README)");
+  line.SetNoAccess({});
+  EXPECT_EQ(line.Text(), kNoAnswerText);
+
+  EXPECT_TRUE(line.ReplyArrived());
+  EXPECT_EQ(line.Text(), kSettingsNotSavedText);
+  EXPECT_FALSE(line.ReplyArrived());
+  // Not connected: a shown reason goes, and silence counts for nothing.
+  for (int tick = 0; tick < StatusLine::kSilentTicksForNoAnswer; ++tick) line.WatchTick(true);
+  EXPECT_EQ(line.Text(), kNoAnswerText);
+  EXPECT_TRUE(line.WatchTick(false));
+  for (int tick = 0; tick < 2 * StatusLine::kSilentTicksForNoAnswer; ++tick) line.WatchTick(false);
+  EXPECT_EQ(line.Text(), kSettingsNotSavedText);
+}
+
+}  // namespace
+}  // namespace zrv
