@@ -85,9 +85,9 @@ void TForm1::BuildWindow() {
   PrepareLiveStatusView();
   decimalSeparator_ = UserDecimalSeparator();
 
-  // The baud list's entries are the rates the settings reply is matched against.
+  // The baud list's entries are the rates the settings reply is matched against, so they come
+  // from there and nowhere else (form1.ui leaves the list empty).
   QComboBox* baud = ui_->Cb_ModbusBaud;
-  baud->clear();
   for (const std::uint32_t rate : kOfferedBaudRates) {
     baud->addItem(QString::number(rate));
     if (rate == kStartBaudrate) baud->setCurrentIndex(baud->count() - 1);
