@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Sets everything up, builds, and runs every test suite: the unit, window and end-to-end tests, the
-# same under AddressSanitizer + UndefinedBehaviorSanitizer and the threaded ones under
-# ThreadSanitizer, a short fuzzing run, the real kernel HID stack in a virtual machine, and the
-# Debian package. Exits non-zero when any of them fails.
+# Sets everything up, builds, and runs every test suite: the unit, window and end-to-end tests, a
+# plain release build, the same tests under AddressSanitizer + UndefinedBehaviorSanitizer and the
+# threaded ones under ThreadSanitizer, a short fuzzing run, the real kernel HID stack in a virtual
+# machine, and the Debian package. Exits non-zero when any of them fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 export CTEST_OUTPUT_ON_FAILURE=1
@@ -30,6 +30,12 @@ stage() {
 
 build_default() { cmake --preset default >/dev/null && cmake --build --preset default; }
 tests_default() { ctest --preset default; }
+# A plain release build, configured as a user or a distribution would (no preset, so warnings are
+# not errors): it must build. Benchmarks are left out to keep the stage cheap.
+build_release() {
+  cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZRV_BUILD_BENCH=OFF >/dev/null &&
+    cmake --build build/release -j 2
+}
 build_asan() { cmake --preset asan >/dev/null && cmake --build --preset asan; }
 tests_asan() { ctest --preset asan; }
 # The threaded suites (device readers, controller, end-to-end window, the recorder's file thread,
@@ -58,6 +64,7 @@ tests_tsan() {
 
 stage "build" build_default
 stage "tests" tests_default
+stage "build (plain Release)" build_release
 stage "build (ASan+UBSan)" build_asan
 stage "tests (ASan+UBSan)" tests_asan
 stage "build (TSan)" build_tsan

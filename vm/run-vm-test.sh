@@ -108,7 +108,7 @@ done
 # --- guest programs -----------------------------------------------------------------------------
 build="$work/build"
 log "building the guest programs"
-cmake -S "$here/guest" -B "$build" -DCMAKE_BUILD_TYPE=Release >"$work/cmake.log" 2>&1 ||
+cmake -S "$here/guest" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZRV_WARNINGS_AS_ERRORS=ON >"$work/cmake.log" 2>&1 ||
   { cat "$work/cmake.log"; exit 1; }
 cmake --build "$build" -j2 --target zrv-vm-guest zrv-vm-window zrv-uhid-driver zrv-cli >"$work/build.log" 2>&1 ||
   { tail -n 60 "$work/build.log"; exit 1; }

@@ -114,6 +114,25 @@ void AnswerPlainDevice(UhidNode& node, const uhid_event& event) {
   }
 }
 
+// A file descriptor closed when it goes out of scope, whichever return leaves Run.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+
 int Run(const zrv::uhid::DriverOptions& options) {
   sigset_t signals;
   sigemptyset(&signals);
@@ -121,17 +140,19 @@ int Run(const zrv::uhid::DriverOptions& options) {
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGUSR1);
   if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) return 1;
-  const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
-  if (signalFd < 0) return 1;
+  const UniqueFd signalFd(signalfd(-1, &signals, SFD_CLOEXEC));
+  if (signalFd.Get() < 0) return 1;
 
-  FILE* record = nullptr;
+  // Declared before the nodes and the bridge, so it is closed after them (the bridge writes to it).
+  std::unique_ptr<FILE, FileCloser> recordFile;
   if (!options.RecordPath.empty()) {
-    record = std::fopen(options.RecordPath.c_str(), "a");
-    if (record == nullptr) {
+    recordFile.reset(std::fopen(options.RecordPath.c_str(), "a"));
+    if (!recordFile) {
       Log("cannot open " + options.RecordPath);
       return 1;
     }
   }
+  FILE* const record = recordFile.get();
 
   zrv::sim::SimulatedDriver driver;
   driver.RecordLimit = 64;  // the record file keeps the history; memory must not grow
@@ -216,7 +237,7 @@ int Run(const zrv::uhid::DriverOptions& options) {
     if (driver.PendingReplies() > 0) until(now + 5);
     if (bridge && bridge->FloodDue()) until(now);
 
-    pollfd fds[3] = {{signalFd, POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
+    pollfd fds[3] = {{signalFd.Get(), POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
     if (driverNode) fds[1].fd = driverNode->Fd();
     if (pointerNode) fds[2].fd = pointerNode->Fd();
     const int ready = poll(fds, 3, static_cast<int>(std::min<std::int64_t>(waitMs, 60000)));
@@ -227,7 +248,7 @@ int Run(const zrv::uhid::DriverOptions& options) {
 
     if ((fds[0].revents & POLLIN) != 0) {
       signalfd_siginfo info{};
-      if (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      if (read(signalFd.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
         if (info.ssi_signo == SIGUSR1) {
           if (driverNode) {
             if (driverNode->Created()) {
@@ -261,10 +282,6 @@ int Run(const zrv::uhid::DriverOptions& options) {
     }
   }
 
-  pointerNode.reset();
-  driverNode.reset();
-  if (record != nullptr) std::fclose(record);
-  close(signalFd);
   return 0;
 }
 

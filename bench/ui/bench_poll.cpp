@@ -9,6 +9,7 @@
 #include <QTabWidget>
 #include <QtGlobal>
 #include <memory>
+#include <thread>
 
 #include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
@@ -44,6 +45,11 @@ struct Rig {
     model->Driver().SetLively(true);
   }
   ~Rig() { form.reset(); }
+  // Until the writer thread has let go of the poll (no event says so; it is a moment at most).
+  void AwaitWriter() const {
+    const zrv::THidDevice* current = form->CurrentDevice();
+    while (current != nullptr && current->WritesPending()) std::this_thread::yield();
+  }
 
   zrv::ManualTimeSource time;
   SilentBoxes boxes;
@@ -66,7 +72,10 @@ void BM_PollDecodeTick(benchmark::State& state) {
     mark = static_cast<std::uint16_t>(mark % 1000 + 1);
     rig.model->Driver().Model().Status.Ain = mark;
     rig.time.Advance(40);
+    // The reply can be decoded before the writer thread has let go of the poll; the next poll
+    // would then be dropped.
     RunUntil([&] { return rig.form->State().Status.Ain == mark; });
+    rig.AwaitWriter();
   }
   state.counters["polls"] = static_cast<double>(rig.model->Driver().CommandCount(11));
 }
@@ -88,6 +97,7 @@ void BM_RegisterPollDecodeTick(benchmark::State& state) {
     rig.time.Advance(40);
     const QString expected = QString::number(mark);
     RunUntil([&] { return frames->text() == expected; });
+    rig.AwaitWriter();
   }
 }
 BENCHMARK(BM_RegisterPollDecodeTick)->Arg(0)->Arg(1)->Iterations(2000);

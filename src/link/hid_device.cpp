@@ -43,6 +43,7 @@ THidDevice::~THidDevice() {
   const THidPlugEvent rememberedUnplug = onUnplug_;
   SetOnData(nullptr);
   onUnplug_ = nullptr;
+  RetireWriter();
   CloseQueryHandle();
   CloseReadHandle();
   preparsedData_.reset();
@@ -130,6 +131,51 @@ bool THidDevice::WriteReport(const std::uint8_t* buffer, std::size_t length, std
   written = 0;
   if (!OpenQueryHandle()) return false;
   return platform_.Write(queryHandle_, buffer, length, written);
+}
+
+THidPostResult THidDevice::PostReport(const std::uint8_t* buffer, std::size_t length,
+                                      THidReportWriter::Kind kind, std::uint32_t tag) {
+  if (!OpenQueryHandle()) return THidPostResult::Refused;
+  if (!writer_) {
+    writer_ = std::make_unique<THidReportWriter>(platform_);
+    SetOnWriteDone(onWriteDone_);
+  }
+  // The handle stays valid for the writer even if it is closed meanwhile: the platform then
+  // refuses the write, and never hands the number out again.
+  switch (writer_->Post(queryHandle_, buffer, length, kind, tag)) {
+    case THidReportWriter::Posted::Taken:
+      return THidPostResult::Taken;
+    case THidReportWriter::Posted::Dropped:
+      return THidPostResult::Dropped;
+    case THidReportWriter::Posted::Full:
+      break;
+  }
+  return THidPostResult::Refused;
+}
+
+void THidDevice::SetOnWriteDone(const THidWriteDoneEvent& handler) {
+  onWriteDone_ = handler;
+  if (!writer_) return;
+  if (handler) {
+    writer_->SetOnDone([handler](std::uint32_t tag, bool written) { handler(tag, written); });
+  } else {
+    writer_->SetOnDone(nullptr);
+  }
+}
+
+void THidDevice::RetireWriter() {
+  if (!writer_) return;
+  writer_->Retire();
+  if (controller_ != nullptr) {
+    if (writer_->Busy()) {
+      controller_->KeepUntilFinished(std::move(writer_));
+      return;
+    }
+    // Idle: every outcome is gathered already; those the event loop has not delivered yet go
+    // now. (Without a controller the device outlives its window: nobody is left to tell.)
+    writer_->DeliverOutcomes();
+  }
+  writer_.reset();  // an idle writer ends at once
 }
 
 void THidDevice::SetOnData(const THidDataEvent& handler) {

@@ -1,5 +1,6 @@
 // One HID interface as a device object: identity, report lengths, a blocking write of one output
-// report, and a reader thread that hands every input report to a handler on the UI thread.
+// report or the same write handed to a writer thread of the device's own, and a reader thread
+// that hands every input report to a handler on the UI thread.
 #pragma once
 
 #include <atomic>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "link/bound_event.h"
+#include "link/hid_report_writer.h"
 #include "link/platform/hid_platform.h"
 
 class QSocketNotifier;
@@ -39,6 +41,15 @@ using THidDataEvent =
 // Receives the platform error code of a read that failed to start.
 using THidDataErrorEvent = TEvent<void(THidDevice* HidDev, std::uint32_t Error)>;
 using THidPlugEvent = TEvent<void(THidDevice* HidDev)>;
+// Receives the outcome of a report posted with a non-zero tag: written, or not (refused, or the
+// device went away first). May come after the device object is gone.
+using THidWriteDoneEvent = TEvent<void(std::uint32_t Tag, bool Written)>;
+
+enum class THidPostResult {
+  Taken,    // the device's writer has it
+  Dropped,  // a poll while an earlier report is still on its way
+  Refused,  // not open-able, or the writer cannot take more
+};
 
 // The plug-and-play identity a device object is made from.
 struct THidPnPInfo {
@@ -92,6 +103,15 @@ class THidDevice {
   // One whole output report (report ID byte first), synchronously. False, without opening
   // anything, when the device is not open-able.
   bool WriteReport(const std::uint8_t* buffer, std::size_t length, std::uint32_t& written);
+  // The same report handed to the device's writer thread: returns at once, whatever the device
+  // does with it. Opens QueryHandle as WriteReport does. No allocation after the first post.
+  THidPostResult PostReport(const std::uint8_t* buffer, std::size_t length,
+                            THidReportWriter::Kind kind, std::uint32_t tag = 0);
+  // A posted report is still being written or waits to be.
+  bool WritesPending() const { return writer_ && writer_->Busy(); }
+  const THidReportWriter* Writer() const { return writer_.get(); }
+  const THidWriteDoneEvent& OnWriteDone() const { return onWriteDone_; }
+  void SetOnWriteDone(const THidWriteDoneEvent& handler);
 
   const THidDataEvent& OnData() const { return onData_; }
   // Clearing stops the reader first and returns only after it has ended; no call of the old
@@ -125,6 +145,9 @@ class THidDevice {
   void OpenQueryHandleRaw();
   void StartReaderIfReady();
   void StopReader();
+  // Stops the writer without waiting for a report being written: a busy writer goes to the
+  // controller, which ends it once the write is over.
+  void RetireWriter();
 
   IHidPlatform& platform_;
   THidDeviceController* controller_;
@@ -145,6 +168,8 @@ class THidDevice {
   THidPlugEvent onUnplug_;
   std::atomic<bool> readWriteAccess_{false};
   std::shared_ptr<THidDeviceReadThread> reader_;
+  THidWriteDoneEvent onWriteDone_;
+  std::unique_ptr<THidReportWriter> writer_;
 };
 
 // The reader of one device: one thread, one report buffer sized to the device's input report

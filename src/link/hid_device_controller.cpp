@@ -33,6 +33,23 @@ THidDeviceController::~THidDeviceController() {
       slot.device->MarkUnplugged();
     }
   }
+  // Waits for writes still under way; every device is unplugged or gone, so they end soon.
+  finishing_.clear();
+}
+
+void THidDeviceController::KeepUntilFinished(std::unique_ptr<THidReportWriter> writer) {
+  ReleaseFinishedWriters();
+  finishing_.push_back(std::move(writer));
+}
+
+void THidDeviceController::ReleaseFinishedWriters() {
+  // Taken out before their last outcomes are delivered: a handler may come back here.
+  std::vector<std::unique_ptr<THidReportWriter>> finished;
+  for (auto& writer : finishing_) {
+    if (writer->Finished()) finished.push_back(std::move(writer));
+  }
+  std::erase(finishing_, nullptr);
+  for (auto& writer : finished) writer->DeliverOutcomes();
 }
 
 THidDevice* THidDeviceController::Device(int index) const {
@@ -135,6 +152,7 @@ std::vector<std::unique_ptr<THidDevice>> THidDeviceController::ScanPresent() {
 }
 
 void THidDeviceController::DeviceChange() {
+  ReleaseFinishedWriters();
   bool changed = notifyParam_ == -1;
   std::vector<std::unique_ptr<THidDevice>> fresh = ScanPresent();
 

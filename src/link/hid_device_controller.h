@@ -78,6 +78,8 @@ class THidDeviceController : public QObject {
   bool ClaimByIndex(std::unique_ptr<THidDevice>& device, int index);
 
   IHidPlatform& Platform() const { return platform_; }
+  // Writers of destroyed devices whose last write was still under way.
+  std::size_t FinishingWriters() const { return finishing_.size(); }
 
  private:
   friend class THidDevice;
@@ -92,11 +94,16 @@ class THidDeviceController : public QObject {
   Slot MakeSlot(std::unique_ptr<THidDevice> device);
   bool SlotHolds(std::size_t index, std::uint64_t serial) const;
   // Called by a device's destructor.
+  // Keeps a retired writer until its thread has ended, so that destroying a device never waits
+  // for a write that the device does not finish.
+  void KeepUntilFinished(std::unique_ptr<THidReportWriter> writer);
+  void ReleaseFinishedWriters();
   void HandBack(THidDevice& device, std::unique_ptr<THidPnPInfo> plugInfo,
                 const THidDataEvent& onData, const THidPlugEvent& onUnplug, int readSliceTime);
 
   IHidPlatform& platform_;
   std::vector<Slot> devices_;
+  std::vector<std::unique_ptr<THidReportWriter>> finishing_;
   std::uint64_t nextSerial_ = 1;
   bool scanRunning_ = false;
   bool destroying_ = false;

@@ -15,9 +15,6 @@ constexpr std::size_t kRegistersSize = 5 + sizeof(RegisterBlock);
 constexpr std::size_t kModbusSettingsSize = 1 + sizeof(ModbusSettings);
 constexpr std::size_t kSettingsSavedSize = 1;
 
-// The address list offers "1".."127" at indices 0..126.
-constexpr int kAddressCount = 127;
-
 // Versions travel as signed hundredths. Formed in double and then rounded once, so byte 120
 // gives the float nearest 1.2, which is not below the double 1.2.
 float VersionFromByte(std::uint8_t byte) {
@@ -65,10 +62,9 @@ ModbusListEffects DecodeModbusSettings(DeviceState& state, const std::uint8_t* d
     lists.BaudIndex = static_cast<int>(baud - kOfferedBaudRates.begin());
   }
   lists.ParityIndex = std::min<int>(settings.Parity, 2);
-  // An address the list cannot show leaves the list where it was, so that a later save sends a
-  // real address rather than one derived from an empty selection.
+  // Slave 0 selects "1"; an address above the list has no entry to show.
   const int address = settings.SlaveId;
-  if (address <= kAddressCount) {
+  if (address <= kHighestSlaveId) {
     lists.AddressIndex = std::max(address - 1, 0);
   }
   return lists;

@@ -16,8 +16,13 @@ namespace zrv {
 inline constexpr std::string_view kDriverProductString = "ZRVXXX";
 inline constexpr std::string_view kSettingsSavedText = "Ustawienia Modbus zapisane";
 
-// Baud rates the baud list offers, by list index.
+// Baud rates the baud list offers, by list index; the window fills the list from these.
 inline constexpr std::array<std::uint32_t, 5> kOfferedBaudRates = {9600, 19200, 38400, 57600, 115200};
+inline constexpr std::uint32_t kStartBaudrate = 38400;  // selected until the first settings reply
+// Slave addresses the address list offers: "1" to this, at indices 0 to this - 1.
+inline constexpr int kHighestSlaveId = 127;
+// Index of a list left with no selection.
+inline constexpr int kNoSelection = -1;
 
 struct IdentityEffects {
   FixedText<64> ConnectionCaption;  // "Connected to ZRVXXX ver.: 1.25   NAME"
@@ -25,10 +30,12 @@ struct IdentityEffects {
   // Reply 10 always enables polling.
 };
 
+// A value that a list cannot show leaves that list with no selection (kNoSelection), so the window
+// never shows a setting the driver did not report, and Save cannot send one.
 struct ModbusListEffects {
-  std::optional<int> BaudIndex;     // absent: leave the baud list as it is
+  int BaudIndex = kNoSelection;
   int ParityIndex = 0;
-  std::optional<int> AddressIndex;  // absent: leave the address list as it is
+  int AddressIndex = kNoSelection;
 };
 
 struct RegisterEffects {

@@ -41,28 +41,63 @@ void TForm1::WireLink(IHidPlatform& platform) {
   TimerTimeout.OnTimer = [this] { TimerTimeoutTimer(); };
 }
 
-void TForm1::SendReport(const std::uint8_t* payload, std::uint32_t length) {
+namespace {
+
+// A bare status or register request: the next tick asks again, so it may be dropped.
+THidReportWriter::Kind KindOf(const std::uint8_t* payload, std::uint32_t length) {
+  const bool poll = length == 1 && (payload[0] == static_cast<std::uint8_t>(CommandCode::ReadStatus) ||
+                                    payload[0] == static_cast<std::uint8_t>(CommandCode::ReadRegisters));
+  return poll ? THidReportWriter::Kind::Poll : THidReportWriter::Kind::Kept;
+}
+
+}  // namespace
+
+bool TForm1::Send(const std::uint8_t* payload, std::uint32_t length, THidReportWriter::Kind kind,
+                  std::uint32_t tag) {
   if (!connected_ || currentDevice_ == nullptr) {
-    return;
+    return false;
   }
   try {
     OutputReport report;
     const THidCaps caps = currentDevice_->GetCapabilities();
     // An unknown or oversized report length: nothing sensible can be written.
     if (!FrameReport(payload, length, caps.OutputReportByteLength, report)) {
-      return;
+      return false;
     }
-    std::uint32_t written = 0;
-    static_cast<void>(currentDevice_->WriteReport(report.Buffer.data(), report.Length, written));
+    return currentDevice_->PostReport(report.Buffer.data(), report.Length, kind, tag) ==
+           THidPostResult::Taken;
   } catch (...) {
     // A device that went away a moment ago: the report is lost, the connection stays until the
     // next device change.
+    return false;
   }
+}
+
+void TForm1::SendReport(const std::uint8_t* payload, std::uint32_t length) {
+  static_cast<void>(Send(payload, length, KindOf(payload, length), 0));
 }
 
 void TForm1::SendCommand(CommandCode code) {
   const auto byte = static_cast<std::uint8_t>(code);
   SendReport(&byte, 1);
+}
+
+bool TForm1::SendModbusSettings() {
+  const auto payload = BuildWriteModbusSettingsPayload(state_.Modbus);
+  // A report that cannot carry the whole record with room to spare would cut the settings:
+  // better none than a wrong one.
+  constexpr std::uint16_t kShortestSettingsReport = 9;
+  if (!connected_ || currentDevice_ == nullptr ||
+      currentDevice_->GetCapabilities().OutputReportByteLength < kShortestSettingsReport) {
+    return false;
+  }
+  return Send(payload.data(), static_cast<std::uint32_t>(payload.size()), THidReportWriter::Kind::Kept,
+              statusLine_.SaveSent());
+}
+
+void TForm1::WriteDone(std::uint32_t Tag, bool Written) {
+  statusLine_.SaveWritten(Tag, Written);
+  ShowStatusLine();
 }
 
 bool TForm1::HidDeviceController1Enumerate(THidDevice* HidDev, int Idx) {
@@ -92,8 +127,11 @@ void TForm1::HidDeviceController1DeviceChange(QObject* /*Sender*/) {
   if (ui_->ListBox1->count() == 0) {
     connected_ = false;
     ShowNoConnection();
+    statusLine_.SetNoAccess({});
+    ShowStatusLine();
     return;
   }
+  std::string_view refusedNode;
   const QString driverName = QString::fromLatin1(kDriverProductString.data(),
                                                  static_cast<qsizetype>(kDriverProductString.size()));
   for (int item = 0; item < ui_->ListBox1->count(); ++item) {
@@ -105,15 +143,20 @@ void TForm1::HidDeviceController1DeviceChange(QObject* /*Sender*/) {
     THidDevice* device = listed_[index].get();
     currentDevice_ = device;
     if (device->ReadWriteAccess()) {
+      device->SetOnWriteDone(THidWriteDoneEvent(this, &TForm1::WriteDone));
       device->SetOnData(THidDataEvent(this, &TForm1::HandleReply));
       connected_ = true;
+      refusedNode = {};
       ShowConnected();
     } else {
       device->SetOnData(nullptr);
       connected_ = false;
+      refusedNode = device->PlugInfo()->InterfacePath;
       ShowNoConnection();
     }
   }
+  statusLine_.SetNoAccess(refusedNode);
+  ShowStatusLine();
 }
 
 void TForm1::ReadDataTimerTimer() {

@@ -1,5 +1,6 @@
 #include "ui/form1.h"
 
+#include <QComboBox>
 #include <QFont>
 #include <QLabel>
 #include <QLocale>
@@ -41,9 +42,11 @@ TForm1::TForm1(TimeSource& time, IMessageBoxes& boxes, IHidPlatform& platform, Q
       stepHook_(stepHook),
       DisplayData(time, 40, true),
       ReadDataTimer(time, 40, false),
-      TimerTimeout(time, 500, false) {
+      TimerTimeout(time, 500, false),
+      AnswerWatch(time, StatusLine::kWatchIntervalMs, true) {
   BuildWindow();
   DisplayData.OnTimer = [this] { DisplayDataTimer(); };
+  AnswerWatch.OnTimer = [this] { AnswerWatchTimer(); };
   WireLink(platform);
   WireModbusPage();
   WireRecorderPage(time);
@@ -83,6 +86,14 @@ void TForm1::BuildWindow() {
   }
   PrepareLiveStatusView();
   decimalSeparator_ = UserDecimalSeparator();
+
+  // The baud list's entries are the rates the settings reply is matched against, so they come
+  // from there and nowhere else (form1.ui leaves the list empty).
+  QComboBox* baud = ui_->Cb_ModbusBaud;
+  for (const std::uint32_t rate : kOfferedBaudRates) {
+    baud->addItem(QString::number(rate));
+    if (rate == kStartBaudrate) baud->setCurrentIndex(baud->count() - 1);
+  }
 }
 
 void TForm1::FormCreate() {
@@ -102,7 +113,7 @@ void TForm1::FormCreate() {
 
   step(3);
   QComboBox* address = ui_->Cb_ModbusAddress;
-  for (int position = 0; position < kSlaveIdCount; ++position) {
+  for (int position = 0; position < kHighestSlaveId; ++position) {
     const QString text = QString::number(position + 1);
     if (position < address->count()) {
       address->setItemText(position, text);
@@ -160,25 +171,27 @@ void TForm1::ShowDisconnected() {
 
 void TForm1::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*/,
                          const std::uint8_t* Data, std::uint16_t Size) {
+  if (statusLine_.ReplyArrived()) ShowStatusLine();
   const ReplyEffects effects = DecodeReply(state_, Data, Size, decimalSeparator_);
   switch (effects.kind) {
     case ReplyEffects::Kind::Identity:
-      // The status colour stays as the connection routine set it.
-      SetEditText(ui_->ConnectionStatus, effects.Identity.ConnectionCaption.View());
-      ReadDataTimer.SetEnabled(true);
+      // Only while connected: after a later driver that refused access has left "No connection",
+      // an earlier one's reply must not write "Connected to" onto it, nor start polling.
+      if (connected_) {
+        // The status colour stays as the connection routine set it.
+        SetEditText(ui_->ConnectionStatus, effects.Identity.ConnectionCaption.View());
+        ReadDataTimer.SetEnabled(true);
+      }
       SetLabelText(ui_->Label_HardwareVer, effects.Identity.HardwareVersionText.View());
       break;
     case ReplyEffects::Kind::ModbusSettings:
-      if (effects.Lists.BaudIndex) {
-        SelectIndex(ui_->Cb_ModbusBaud, *effects.Lists.BaudIndex);
-      }
+      SelectIndex(ui_->Cb_ModbusBaud, effects.Lists.BaudIndex);
       SelectIndex(ui_->Cb_ModbusParity, effects.Lists.ParityIndex);
-      if (effects.Lists.AddressIndex) {
-        SelectIndex(ui_->Cb_ModbusAddress, *effects.Lists.AddressIndex);
-      }
+      SelectIndex(ui_->Cb_ModbusAddress, effects.Lists.AddressIndex);
       break;
     case ReplyEffects::Kind::SettingsSaved:
-      SetLabelText(ui_->Label_Status, kSettingsSavedText);
+      statusLine_.Acknowledged();
+      ShowStatusLine();
       break;
     case ReplyEffects::Kind::Registers:
       SetLabelText(ui_->Lab_ModbusOkFrames, effects.Registers.OkFramesText.View());
@@ -193,6 +206,27 @@ void TForm1::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*/,
     case ReplyEffects::Kind::None:
       break;
   }
+}
+
+void TForm1::AnswerWatchTimer() {
+  if (statusLine_.WatchTick(connected_)) ShowStatusLine();
+}
+
+void TForm1::ShowStatusLine() {
+  const std::string_view text = statusLine_.Text();
+  const QString whole = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  QLabel* label = ui_->Label_Status;
+  // A long reason or path may not fit the strip at the window's fixed width: it is cut in the
+  // middle, so both the start of a message and the end of a path stay readable, and the tooltip
+  // shows it whole.
+  const int room = label->parentWidget()->width() - label->x() - 6;
+  const QString shown = label->fontMetrics().elidedText(whole, Qt::ElideMiddle, room);
+  if (label->text() != shown) {
+    label->setText(shown);
+    label->adjustSize();
+  }
+  const QString tip = shown == whole ? QString() : whole;
+  if (label->toolTip() != tip) label->setToolTip(tip);
 }
 
 }  // namespace zrv

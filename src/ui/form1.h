@@ -17,6 +17,7 @@
 #include "link/ttimer.h"
 #include "protocol/device_state.h"
 #include "protocol/live_view_model.h"
+#include "protocol/status_line.h"
 #include "ui/message_boxes.h"
 
 namespace Ui {
@@ -32,7 +33,6 @@ inline constexpr std::string_view kVersionText = "1.02";
 inline constexpr std::string_view kNoConnectionText = "No connection";
 inline constexpr std::string_view kDisconnectedText = "Disconnected";
 inline constexpr std::string_view kConnectedText = "Connected";
-inline constexpr int kSlaveIdCount = 127;
 inline constexpr int kGridRowCount = 16;
 inline constexpr std::string_view kSaveQuestionText = "Zapisać ustawienia?";
 inline constexpr std::string_view kSaveQuestionCaption = "Ustawienia";
@@ -77,9 +77,15 @@ class TForm1 : public QWidget {
                    std::uint16_t Size);
 
   // The send path: one output report to CurrentDevice, nothing while not connected. Errors are
-  // dropped and the outcome is not looked at; no heap allocation.
+  // dropped and the outcome is not looked at; no heap allocation. The report goes to the device's
+  // writer thread, so a device that stops taking reports never holds the window; a poll (a bare
+  // command 11 or 12) is dropped while an earlier report is still on its way.
   void SendReport(const std::uint8_t* payload, std::uint32_t length);
   void SendCommand(CommandCode code);
+  // The settings write of Save: true when the whole report went to the device's writer.
+  bool SendModbusSettings();
+  // The outcome of a settings report, from the device's writer.
+  void WriteDone(std::uint32_t Tag, bool Written);
 
   // Connection manager: the controller's handlers.
   bool HidDeviceController1Enumerate(THidDevice* HidDev, int Idx);
@@ -93,6 +99,10 @@ class TForm1 : public QWidget {
   // Modbus settings page.
   void Btn_ReadSettingsClick();
   void Btn_SaveParamsClick();
+
+  // The status line's watch for a driver that stopped answering (AnswerWatch's handler).
+  void AnswerWatchTimer();
+  const StatusLine& StatusLineState() const { return statusLine_; }
 
   THidDeviceController& HidDeviceController1() const { return *controller_; }
   THidDevice* CurrentDevice() const { return currentDevice_; }
@@ -116,9 +126,12 @@ class TForm1 : public QWidget {
   void ShowStatus(std::string_view text, Rgb background);
   void WireLink(IHidPlatform& platform);
   void WireModbusPage();
+  // Frames the payload for CurrentDevice and posts it; true when the writer took it.
+  bool Send(const std::uint8_t* payload, std::uint32_t length, THidReportWriter::Kind kind,
+            std::uint32_t tag);
+  // Label_Status shows what statusLine_ says.
+  void ShowStatusLine();
   void WireRecorderPage(TimeSource& time);
-  // Every text of the status line beyond the Modbus page's goes through here.
-  void ShowStatusLine(const QString& text);
 
   std::unique_ptr<Ui::TForm1> ui_;
   // The live status view's widgets and what it last showed in them.
@@ -133,6 +146,7 @@ class TForm1 : public QWidget {
   std::unique_ptr<THidDeviceController> controller_;
   std::vector<std::unique_ptr<THidDevice>> listed_;  // parallel to ListBox1's items
   THidDevice* currentDevice_ = nullptr;
+  StatusLine statusLine_;
   RecorderPage* recorderPage_ = nullptr;  // owned by PageControl1
 
  public:
@@ -140,6 +154,8 @@ class TForm1 : public QWidget {
   TTimer DisplayData;
   TTimer ReadDataTimer;
   TTimer TimerTimeout;
+  // Counts time without replies while connected, on the live view's beat.
+  TTimer AnswerWatch;
 };
 
 }  // namespace zrv

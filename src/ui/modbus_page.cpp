@@ -3,18 +3,30 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <optional>
 
+#include "protocol/reply_decoder.h"
 #include "protocol/report_framing.h"
 #include "ui/form1.h"
-#include "ui/widget_setters.h"
 #include "ui_form1.h"
 
 namespace zrv {
 
 namespace {
 
-constexpr int kLowestSlaveId = 1;
-constexpr int kHighestSlaveId = 127;
+// The operator's choice, or nothing when a list shows no entry (a value the driver reported that
+// the list cannot show): a setting nobody chose is never sent.
+std::optional<ModbusSettings> ChosenSettings(const QComboBox* baudList, const QComboBox* parityList,
+                                             const QComboBox* addressList) {
+  bool isNumber = false;
+  const uint baud = baudList->currentText().toUInt(&isNumber);
+  const int parity = parityList->currentIndex();
+  const int address = addressList->currentIndex() + 1;
+  if (!isNumber || parity < 0 || address < 1 || address > kHighestSlaveId) {
+    return std::nullopt;
+  }
+  return ModbusSettings{baud, static_cast<std::uint8_t>(parity), static_cast<std::uint8_t>(address)};
+}
 
 }  // namespace
 
@@ -32,33 +44,19 @@ void TForm1::Btn_SaveParamsClick() {
   if (!boxes_.Question(kSaveQuestionCaption, kSaveQuestionText)) {
     return;
   }
-  // The lists normally always have a selection (replies outside their entries leave them as
-  // they were); without one the stored value stands.
-  ModbusSettings& settings = state_.Modbus;
-  bool isNumber = false;
-  const uint baud = ui_->Cb_ModbusBaud->currentText().toUInt(&isNumber);
-  if (isNumber) {
-    settings.Baudrate = baud;
-  }
-  const int parity = ui_->Cb_ModbusParity->currentIndex();
-  if (parity >= 0) {
-    settings.Parity = static_cast<std::uint8_t>(parity);
-  }
-  const int address = ui_->Cb_ModbusAddress->currentIndex();
-  if (address >= 0 && address + 1 <= kHighestSlaveId) {
-    settings.SlaveId = static_cast<std::uint8_t>(address + 1);
-  }
-
-  SetLabelText(ui_->Label_Status, " ");
-  PausePolling();
-
-  // Slave address 0 is the broadcast address and nothing above 127 is valid: a driver must never
-  // be told to take one of them.
-  if (settings.SlaveId < kLowestSlaveId || settings.SlaveId > kHighestSlaveId) {
+  const std::optional<ModbusSettings> chosen =
+      ChosenSettings(ui_->Cb_ModbusBaud, ui_->Cb_ModbusParity, ui_->Cb_ModbusAddress);
+  if (!chosen) {
+    statusLine_.SaveNotSent();
+    ShowStatusLine();
     return;
   }
-  const auto payload = BuildWriteModbusSettingsPayload(settings);
-  SendReport(payload.data(), static_cast<std::uint32_t>(payload.size()));
+  state_.Modbus = *chosen;
+  PausePolling();
+  if (!SendModbusSettings()) {
+    statusLine_.SaveNotSent();
+  }
+  ShowStatusLine();
 }
 
 }  // namespace zrv

@@ -239,7 +239,7 @@ TEST(Connection, HundredPlugCyclesWhilePollingLeaveNoReaderRunning) {
   EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
-TEST(Connection, ClosingTheWindowStopsTheReaderAndSendsNothing) {
+TEST(Connection, ClosingTheWindowStopsTheReaderAndTheWriterAndSendsNothing) {
   Bench b;
   ASSERT_TRUE(b.FirstScan());
   Driver driver = b.PlugDriver();
@@ -249,7 +249,7 @@ TEST(Connection, ClosingTheWindowStopsTheReaderAndSendsNothing) {
   b.Form.reset();
   EXPECT_EQ(driver.Sim().Received().size(), received);
   EXPECT_EQ(driver.Device->OpenHandleCount(), 0);
-  EXPECT_EQ(ThreadCount(), threadsConnected - 1);
+  EXPECT_EQ(ThreadCount(), threadsConnected - 2);
 }
 
 }  // namespace

@@ -12,10 +12,12 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <cstdint>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/platform/sim/sim_hid_platform.h"
@@ -74,9 +76,9 @@ class Bench {
   // Makes a platform that the window sees in front of the simulated one.
   using FrontFactory = std::function<std::unique_ptr<IHidPlatform>(SimHidPlatform&)>;
 
-  explicit Bench(const FrontFactory& front = {})
+  explicit Bench(const FrontFactory& front = {}, TimeSource* time = nullptr)
       : Front(front ? front(Platform) : nullptr),
-        Form(std::make_unique<TForm1>(Time, Boxes, Front ? *Front : Platform)) {}
+        Form(std::make_unique<TForm1>(time != nullptr ? *time : Time, Boxes, Front ? *Front : Platform)) {}
   ~Bench() { Form.reset(); }
 
   Driver PlugDriver(std::u16string product = u"ZRVXXX",
@@ -118,6 +120,21 @@ class Bench {
     const int before = Platform.EnumerationCount();
     change();
     Scanned = RunUntil([&] { return Platform.EnumerationCount() > before; });
+    Flush();
+  }
+  // Waits, without running the event loop, until every listed device's writer thread has written
+  // what it took. What the simulated driver received may be read after this.
+  bool Flush() const {
+    auto pending = [this] {
+      for (const auto& device : Form->ListedDevices()) {
+        if (device && device->WritesPending()) return true;
+      }
+      return false;
+    };
+    for (int round = 0; round < 20000 && pending(); ++round) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return !pending();
   }
   // The forced first scan of the window's controller.
   bool FirstScan() {
@@ -143,8 +160,26 @@ class Bench {
   }
   QComboBox* Combo(const char* name) const { return Find<QComboBox>(name); }
   void ShowPage(int index) { Find<QTabWidget>("PageControl1")->setCurrentIndex(index); }
-  void Click(const char* button) { Find<QPushButton>(button)->click(); }
-  void Ticks(int count) { Time.Advance(40 * count); }
+  void Click(const char* button) {
+    Find<QPushButton>(button)->click();
+    Flush();
+  }
+  // One 40 ms step at a time, each poll written before the next: a poll is dropped while the one
+  // before it is still on its way.
+  void Ticks(int count) {
+    for (int i = 0; i < count; ++i) {
+      Time.Advance(40);
+      Flush();
+    }
+  }
+  // Moves time by ms in 40 ms steps, as Ticks does.
+  void Advance(int ms) {
+    for (; ms >= 40; ms -= 40) Ticks(1);
+    if (ms > 0) {
+      Time.Advance(ms);
+      Flush();
+    }
+  }
 
   ManualTimeSource Time;
   ScriptedBoxes Boxes;

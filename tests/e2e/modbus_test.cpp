@@ -115,31 +115,36 @@ TEST_F(ModbusPage, PollingAndRepliesGoOnWhileTheQuestionIsOpen) {
   ASSERT_TRUE(RunUntil([&] { return b.LabelText("Label_Status") == "Ustawienia Modbus zapisane"; }));
 }
 
-TEST_F(ModbusPage, AnAddressOutOfRangeNeverReachesTheDriver) {
+TEST_F(ModbusPage, ASettingTheListsCannotShowIsNeitherShownNorSaved) {
   driver.Sim().Model().Modbus = ModbusSettings{19200, 0, 5};
   b.Click("Btn_ReadSettings");
-  ASSERT_TRUE(RunUntil([&] { return b.Combo("Cb_ModbusAddress")->currentText() == "5"; }));
-  // A settings reply with slave 200: the list keeps "5", the stored record says 200.
-  driver.Sim().Model().Modbus = ModbusSettings{19200, 0, 200};
+  ASSERT_TRUE(RunUntil([&] { return Selected() == QStringList{"19200", "None", "5"}; }));
+
+  // Slave 200 and 14400 baud: those lists show nothing rather than the old entries.
+  driver.Sim().Model().Modbus = ModbusSettings{14400, 1, 200};
   b.Click("Btn_ReadSettings");
   ASSERT_TRUE(RunUntil([&] { return b.Form->State().Modbus.SlaveId == 200; }));
-  EXPECT_EQ(b.Combo("Cb_ModbusAddress")->currentText(), "5");
+  EXPECT_EQ(b.Combo("Cb_ModbusAddress")->currentIndex(), -1);
+  EXPECT_EQ(b.Combo("Cb_ModbusBaud")->currentIndex(), -1);
+  EXPECT_EQ(b.Combo("Cb_ModbusParity")->currentText(), "Odd");
 
-  b.Click("Btn_SaveParams");
-  ASSERT_EQ(driver.Codes().back(), 148);
-  EXPECT_EQ(LastReport()[7], 5);
-  EXPECT_EQ(b.Form->State().Modbus.SlaveId, 5);
-
-  // With no address selected at all, the stored one stands, and an invalid one is not sent.
-  driver.Sim().Model().Modbus = ModbusSettings{19200, 0, 200};
-  driver.Sim().SendReply(20);
-  ASSERT_TRUE(RunUntil([&] { return b.Form->State().Modbus.SlaveId == 200; }));
-  b.Combo("Cb_ModbusAddress")->setCurrentIndex(-1);
+  // Save then sends nothing, and says so; what the driver reported stays stored.
   const std::size_t received = driver.Sim().Received().size();
   b.Click("Btn_SaveParams");
   EXPECT_EQ(driver.Sim().Received().size(), received);
+  EXPECT_EQ(b.LabelText("Label_Status"), "Ustawienia Modbus nie zapisane");
+  EXPECT_EQ(b.Form->State().Modbus.SlaveId, 200);
+
+  // One list still empty is enough to send nothing.
+  b.Combo("Cb_ModbusAddress")->setCurrentText(QStringLiteral("7"));
+  b.Click("Btn_SaveParams");
+  EXPECT_EQ(driver.Sim().Received().size(), received);
+  // With every list chosen, the save goes out.
+  b.Combo("Cb_ModbusBaud")->setCurrentText(QStringLiteral("9600"));
+  b.Click("Btn_SaveParams");
+  ASSERT_EQ(driver.Codes().back(), 148);
+  EXPECT_EQ(LastReport()[7], 7);
   EXPECT_EQ(b.LabelText("Label_Status"), " ");
-  EXPECT_FALSE(b.Form->ReadDataTimer.Enabled());
 }
 
 TEST(ModbusPageOff, ButtonsWhileNotConnectedPauseAndStoreButSendNothing) {
@@ -150,7 +155,7 @@ TEST(ModbusPageOff, ButtonsWhileNotConnectedPauseAndStoreButSendNothing) {
   b.Click("Btn_ReadSettings");
   b.Click("Btn_SaveParams");
   EXPECT_EQ(b.Form->State().Modbus.Baudrate, 57600u);
-  EXPECT_EQ(b.LabelText("Label_Status"), " ");
+  EXPECT_EQ(b.LabelText("Label_Status"), "Ustawienia Modbus nie zapisane");
   EXPECT_TRUE(b.Form->TimerTimeout.Enabled());
   EXPECT_EQ(mouse->WriteAttempts(), 0);
 }

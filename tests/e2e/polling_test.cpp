@@ -23,9 +23,9 @@ TEST_F(Polling, EachTickAsksForWhatThePageShows) {
   EXPECT_EQ(driver.Codes(), (std::vector<int>{11, 11, 11}));
   // Switching pages sends nothing by itself; the next tick asks for the registers.
   b.ShowPage(1);
-  b.Time.Advance(39);
+  b.Advance(39);
   EXPECT_EQ(driver.Codes().size(), 3u);
-  b.Time.Advance(1);
+  b.Advance(1);
   b.Ticks(1);
   b.ShowPage(0);
   b.Ticks(1);
@@ -41,12 +41,12 @@ TEST_F(Polling, EachTickAsksForWhatThePageShows) {
 TEST_F(Polling, TwoPausesResumeFiveHundredMillisecondsAfterTheFirst) {
   b.ShowPage(1);
   b.Click("Btn_ReadSettings");
-  b.Time.Advance(300);
+  b.Advance(300);
   b.Click("Btn_ReadSettings");
-  b.Time.Advance(199);
+  b.Advance(199);
   EXPECT_EQ(driver.Codes(), (std::vector<int>{20, 20}));
   EXPECT_FALSE(b.Form->ReadDataTimer.Enabled());
-  b.Time.Advance(1);  // 500 ms after the first press
+  b.Advance(1);  // 500 ms after the first press
   EXPECT_TRUE(b.Form->ReadDataTimer.Enabled());
   EXPECT_FALSE(b.Form->TimerTimeout.Enabled());
   b.Ticks(2);
@@ -63,7 +63,7 @@ TEST_F(Polling, IdentityDuringAPauseStartsPollingAndThePauseStillEnds) {
   EXPECT_TRUE(b.Form->TimerTimeout.Enabled());
   b.Ticks(12);  // 480 ms
   EXPECT_EQ(driver.Count(CommandCode::ReadStatus), 12u);
-  b.Time.Advance(20);
+  b.Advance(20);
   EXPECT_FALSE(b.Form->TimerTimeout.Enabled());
   EXPECT_TRUE(b.Form->ReadDataTimer.Enabled());
 }
@@ -74,7 +74,7 @@ TEST_F(Polling, APauseThatOutlivesTheConnectionTurnsPollingOnButTicksSendNothing
   b.Click("Btn_ReadSettings");
   b.Unplug(driver.Device);
   ASSERT_EQ(b.Status(), "Disconnected");
-  b.Time.Advance(500);
+  b.Advance(500);
   EXPECT_TRUE(b.Form->ReadDataTimer.Enabled());
   const std::size_t received = driver.Sim().Received().size();
   b.Ticks(10);
@@ -86,9 +86,9 @@ TEST(PollingOff, APauseWhileOffTurnsPollingOnLater) {
   Bench b;
   ASSERT_TRUE(b.FirstScan());
   b.Form->PausePolling();
-  b.Time.Advance(499);
+  b.Advance(499);
   EXPECT_FALSE(b.Form->ReadDataTimer.Enabled());
-  b.Time.Advance(1);
+  b.Advance(1);
   EXPECT_TRUE(b.Form->ReadDataTimer.Enabled());
   EXPECT_FALSE(b.Form->TimerTimeout.Enabled());
   // A driver found now is connected by the scan, which stops polling until its identity reply.

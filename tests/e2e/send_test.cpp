@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <thread>
 
 #include "e2e_support.h"
 
@@ -64,10 +65,12 @@ class WriteTap : public IHidPlatform {
   }
   bool Write(HidHandle handle, const std::uint8_t* buffer, std::size_t length, std::uint32_t& written) override {
     if (!Take) return inner_.Write(handle, buffer, length, written);
-    ++Taken;
+    // From the first taken report on, the writer thread's own allocations count too.
+    tCounting = true;
     LastLength = length;
     std::copy_n(buffer, std::min(length, Last.size()), Last.begin());
     written = static_cast<std::uint32_t>(length);
+    Taken.fetch_add(1);
     return true;
   }
   bool StartRead(HidHandle handle, std::uint8_t* buffer, std::size_t length, std::uint32_t& error) override {
@@ -86,8 +89,8 @@ class WriteTap : public IHidPlatform {
     inner_.SetChangeNotification(std::move(onChange));
   }
 
-  bool Take = false;
-  int Taken = 0;
+  std::atomic<bool> Take{false};
+  std::atomic<int> Taken{0};
   std::size_t LastLength = 0;
   std::array<std::uint8_t, 256> Last{};
 
@@ -109,16 +112,26 @@ TEST(SendPath, SendingAllocatesNothing) {
   tap->Take = true;
   const auto payload = std::array<std::uint8_t, 63>{148, 0x00, 0x4B, 0x00, 0x00, 1, 5};
 
+  // Each report is written before the next is sent, so the polls are not dropped; the waits
+  // between sends are not counted on this thread.
+  auto waitFor = [&](int taken) {
+    while (tap->Taken.load() < taken) std::this_thread::yield();
+  };
   gAllocations = 0;
-  tCounting = true;
   for (int i = 0; i < 100; ++i) {
+    tCounting = true;
     b.Form->SendCommand(CommandCode::ReadStatus);
+    tCounting = false;
+    waitFor(2 * i + 1);
+    tCounting = true;
     b.Form->SendReport(payload.data(), static_cast<std::uint32_t>(payload.size()));
+    tCounting = false;
+    waitFor(2 * i + 2);
   }
-  tCounting = false;
+  ASSERT_TRUE(b.Flush());
 
   EXPECT_EQ(gAllocations.load(), 0);
-  EXPECT_EQ(tap->Taken, 200);
+  EXPECT_EQ(tap->Taken.load(), 200);
   EXPECT_EQ(tap->LastLength, 64u);
   // 19200 baud, odd parity, slave 5.
   const std::array<std::uint8_t, 8> head = {1, 148, 0x00, 0x4B, 0x00, 0x00, 1, 5};
@@ -184,7 +197,7 @@ TEST(SendPath, RefusedWritesAreDroppedQuietly) {
   EXPECT_TRUE(b.Form->Connected());
   // Writes that work again are taken again, with nothing asked twice.
   driver.Device->SetFailWrites(false);
-  b.Time.Advance(500);
+  b.Advance(500);
   b.Ticks(1);
   EXPECT_EQ(driver.Device->WriteCount(), 2);
 }

@@ -60,7 +60,8 @@ std::string Reference(std::int64_t n, std::int64_t d, int decimals, char sep) {
     out += significant[0];
     if (significant.size() > 1) out += sep + significant.substr(1);
     std::string exponent = std::to_string(whole.size() - 1);
-    while (exponent.size() < static_cast<std::size_t>(std::max(decimals, 1))) exponent.insert(0, "0");
+    const auto width = static_cast<std::size_t>(std::max(decimals, 1));
+    if (exponent.size() < width) exponent = std::string(width - exponent.size(), '0') + exponent;
     return out + "E" + exponent;
   }
   out += whole.empty() ? "0" : whole;

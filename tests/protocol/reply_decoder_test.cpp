@@ -198,7 +198,7 @@ TEST(ModbusSettingsReply, SelectsTheThreeLists) {
     EXPECT_EQ(Decode(state, SettingsReply(kOfferedBaudRates[i], 0, 1)).Lists.BaudIndex, static_cast<int>(i));
   }
   effects = Decode(state, SettingsReply(14400, 1, 5));
-  EXPECT_FALSE(effects.Lists.BaudIndex.has_value());
+  EXPECT_EQ(effects.Lists.BaudIndex, kNoSelection);
   EXPECT_EQ(effects.Lists.ParityIndex, 1);
   EXPECT_EQ(effects.Lists.AddressIndex, 4);
   EXPECT_EQ(Decode(state, SettingsReply(9600, 7, 1)).Lists.ParityIndex, 2);
@@ -207,11 +207,11 @@ TEST(ModbusSettingsReply, SelectsTheThreeLists) {
   EXPECT_EQ(Decode(state, SettingsReply(9600, 0, 127)).Lists.AddressIndex, 126);
 }
 
-TEST(ModbusSettingsReply, AddressTheListCannotShowLeavesItsSelection) {
+TEST(ModbusSettingsReply, AddressTheListCannotShowClearsItsSelection) {
   DeviceState state{};
   for (int slaveId : {128, 200, 255}) {
     const ReplyEffects effects = Decode(state, SettingsReply(19200, 1, static_cast<std::uint8_t>(slaveId)));
-    EXPECT_FALSE(effects.Lists.AddressIndex.has_value()) << slaveId;
+    EXPECT_EQ(effects.Lists.AddressIndex, kNoSelection) << slaveId;
     EXPECT_EQ(effects.Lists.BaudIndex, 1);
     EXPECT_EQ(effects.Lists.ParityIndex, 1);
     EXPECT_EQ(Copy(state.Modbus.SlaveId), slaveId);

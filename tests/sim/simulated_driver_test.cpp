@@ -331,7 +331,7 @@ TEST(SimulatedDriverFaults, UnaskedReplyIsDecodedInFull) {
   b.driver.SendReply(20);
   const ReplyEffects e = b.DecodeLast();
   ASSERT_EQ(e.kind, ReplyEffects::Kind::ModbusSettings);
-  EXPECT_FALSE(e.Lists.BaudIndex.has_value());
+  EXPECT_EQ(e.Lists.BaudIndex, kNoSelection);
   EXPECT_EQ(e.Lists.ParityIndex, 2);
   EXPECT_EQ(e.Lists.AddressIndex, 0);
   EXPECT_TRUE(b.driver.Received().empty());

@@ -174,6 +174,8 @@ TEST(Scenario, TheDriverReplacedWhileTheConfirmationIsOpenReceivesTheSave) {
   ASSERT_TRUE(b.scanned);
 
   const ModbusSettings chosen{9600, 1, 42};
+  // The settings leave on the device's writer thread.
+  ASSERT_TRUE(RunUntil([&] { return second->CommandCount(CommandCode::WriteModbusSettings) == 1; }));
   EXPECT_TRUE(SameSettings(second->Settings(), chosen));
   EXPECT_TRUE(SameSettings(first->Settings(), firstHeld));
   EXPECT_EQ(first->CommandCount(CommandCode::WriteModbusSettings), 0u);

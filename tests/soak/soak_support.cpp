@@ -180,6 +180,16 @@ ModbusSettings SoakDriver::Settings() const {
   return driver_.Model().Modbus;
 }
 
+void SoakDriver::SetFaults(const sim::DriverFaults& faults) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  driver_.Faults() = faults;
+}
+
+void SoakDriver::SetSaveNumber(std::uint64_t number) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  saveNumber_ = number;
+}
+
 void SoakDriver::ArmVanish(Vanish how, std::function<void(SimHidDevice&)> unplug) {
   const std::lock_guard<std::mutex> lock(mutex_);
   vanish_ = how;

@@ -103,8 +103,8 @@ class SoakDriver final : public ISimHidModel {
   // Releases late replies that are due.
   void Advance(std::uint64_t nowMs);
 
-  // Faults and the model, UI thread only (writes come from the UI thread alone).
-  sim::DriverFaults& Faults() { return driver_.Faults(); }
+  // Faults of the firmware from now on. Writes reach the driver on the device's writer thread.
+  void SetFaults(const sim::DriverFaults& faults);
   std::uint64_t CommandCount(CommandCode code) const;
   // The settings the firmware holds now.
   ModbusSettings Settings() const;
@@ -113,7 +113,7 @@ class SoakDriver final : public ISimHidModel {
   void ArmVanish(Vanish how, std::function<void(SimHidDevice&)> unplug);
 
   // Which save a settings write belongs to: set around the confirmed save.
-  void SetSaveNumber(std::uint64_t number) { saveNumber_ = number; }
+  void SetSaveNumber(std::uint64_t number);
 
   // Finds the reply that the window is decoding now among those sent since the last one found:
   // the same report ID, length and bytes. Replies passed over were lost on the way (a full queue,

@@ -11,6 +11,9 @@
 // ZRV_SOAK_CYCLES sets the number of cycles (1000 when unset), ZRV_SOAK_SEED the random seed.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -138,11 +141,12 @@ class Soak {
     plugger_.Drain();
     for (const auto& slot : slots_) {
       if (slot->Driver) {
-        slot->Driver->Faults() = sim::DriverFaults{};
+        slot->Driver->SetFaults(sim::DriverFaults{});
         slot->Driver->ArmVanish(Vanish::None, nullptr);
       }
       if (const auto device = DeviceOf(*slot)) device->SetFailWrites(false);
     }
+    FlushWrites();
     AdvanceTime(1000);  // late replies leave, a pause of polling ends
     {
       // The run's own bookkeeping first: exactly the devices it believes attached are.
@@ -229,17 +233,23 @@ class Soak {
       EXPECT_EQ(listed[i]->ReaderRunning(), wanted) << inOrder[i]->Label;
       if (listed[i]->ReaderRunning()) ++readers;
     }
-    EXPECT_TRUE(RunUntil([&] { return ThreadCount() == baselineThreads_ + readers; }))
-        << ThreadCount() << " threads, expected " << baselineThreads_ + readers;
+    // Each of them was sent the identity request, so each has its writer thread too.
+    EXPECT_TRUE(RunUntil([&] { return ThreadCount() == baselineThreads_ + 2 * readers; }))
+        << ThreadCount() << " threads, expected " << baselineThreads_ + 2 * readers;
 
     // Polling: one request of the shown page's kind per 40 ms to the current driver while
     // connected; nothing to anyone otherwise.
     const int page = form_->findChild<QTabWidget*>(QStringLiteral("PageControl1"))->currentIndex();
     const CommandCode poll = page == 0 ? CommandCode::ReadStatus : CommandCode::ReadRegisters;
+    FlushWrites();
     std::vector<std::uint64_t> polls;
     for (const Slot* slot : inOrder) polls.push_back(slot->Driver ? slot->Driver->CommandCount(poll) : 0);
     const int attempts = WriteAttempts();
-    AdvanceTime(200);
+    // A poll is dropped while the one before it is still being written: each goes out first.
+    for (int step = 0; step < 5; ++step) {
+      AdvanceTime(40);
+      FlushWrites();
+    }
     for (std::size_t i = 0; i < inOrder.size(); ++i) {
       if (!inOrder[i]->Driver) continue;
       const std::uint64_t sent = inOrder[i]->Driver->CommandCount(poll) - polls[i];
@@ -350,6 +360,7 @@ class Soak {
   // A plug or an unplug, whichever keeps about half of the devices attached; drivers come and go
   // more often than the others.
   void PlugEvent() {
+    SettleVanished();
     std::vector<Slot*> absent;
     std::vector<Slot*> present;
     for (const auto& slot : slots_) {
@@ -423,30 +434,47 @@ class Soak {
   }
 
   // Called from inside a write to `device`: it goes away now, from here or from the other thread.
-  void VanishNow(Slot& slot, SimHidDevice& device, bool otherThread) {
-    // Only while no plug event is on its way: otherwise the device written to may already be
-    // unplugged in the run's books, or plugged again as a new device.
-    if (!plugger_.Idle()) return;
-    const std::shared_ptr<SimHidDevice> current = DeviceOf(slot);
-    if (!slot.Present || current.get() != &device) return;
-    slot.Present = false;
-    ++unplugs_;
-    ++vanished_;
-    if (otherThread) {
-      plugger_.RunAndWait([this, current] { platform_.Unplug(current); });
-    } else {
-      platform_.Unplug(current);
-    }
-  }
-
+  // Arms the slot's driver to vanish inside its next write. Writes reach the driver on the
+  // device's writer thread, so the unplug happens there (or on one more thread) and only the
+  // platform and vanished_ are touched; the run's books follow on this thread (SettleVanished).
   void ArmVanish(Slot& slot) {
     if (!slot.Driver || !slot.Present || !plugger_.Idle()) return;
     const Vanish how = std::array{Vanish::InsideBeforeFirmware, Vanish::InsideAfterFirmware,
                                   Vanish::OtherThread}[static_cast<std::size_t>(Pick(3))];
-    Slot* target = &slot;
-    slot.Driver->ArmVanish(how, [this, target, how](SimHidDevice& device) {
-      VanishNow(*target, device, how == Vanish::OtherThread);
+    const std::shared_ptr<SimHidDevice> current = DeviceOf(slot);
+    if (!current) return;
+    slot.Driver->ArmVanish(how, [this, current, how](SimHidDevice& device) {
+      if (&device != current.get()) return;
+      {
+        // Booked before the unplug: the window may rescan (and so let go of this writer) as
+        // soon as the device is gone.
+        const std::lock_guard<std::mutex> lock(mutex_);
+        vanishedDevices_.push_back(current);
+      }
+      if (how == Vanish::OtherThread) {
+        std::thread([&] { platform_.Unplug(current); }).join();
+      } else {
+        platform_.Unplug(current);
+      }
     });
+  }
+
+  // The slots whose device vanished inside a write are absent from now on.
+  void SettleVanished() {
+    std::vector<std::shared_ptr<SimHidDevice>> vanished;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      vanished.swap(vanishedDevices_);
+    }
+    for (const auto& device : vanished) {
+      for (const auto& slot : slots_) {
+        if (slot->Present && DeviceOf(*slot) == device) {
+          slot->Present = false;
+          ++unplugs_;
+          ++vanished_;
+        }
+      }
+    }
   }
 
   // --- what the window decodes -------------------------------------------------------------------
@@ -565,6 +593,20 @@ class Soak {
     }
   }
 
+  // Waits, without running the event loop, until no listed device has a report on its way.
+  void FlushWrites() {
+    auto pending = [this] {
+      for (const auto& device : form_->ListedDevices()) {
+        if (device && device->WritesPending()) return true;
+      }
+      return false;
+    };
+    for (int round = 0; round < 20000 && pending(); ++round) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    SettleVanished();
+  }
+
   void Process() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     QCoreApplication::sendPostedEvents();
@@ -626,6 +668,8 @@ class Soak {
       if (Slot* slot = SlotOf(form_->CurrentDevice())) ArmVanish(*slot);
     }
     form_->findChild<QPushButton*>(QStringLiteral("Btn_SaveParams"))->click();
+    // The settings write leaves on the device's writer thread: it belongs to this save.
+    FlushWrites();
     if (Chance(50)) CatchUp();
     if (ok) {
       ++saves_;
@@ -652,6 +696,7 @@ class Soak {
   }
 
   Slot* RandomDriver() {
+    SettleVanished();
     std::vector<Slot*> drivers;
     for (const auto& slot : slots_) {
       if (slot->Driver && slot->Present) drivers.push_back(slot.get());
@@ -691,7 +736,7 @@ class Soak {
       default:
         break;  // a well-behaved driver again
     }
-    slot->Driver->Faults() = faults;
+    slot->Driver->SetFaults(faults);
   }
 
   // Read/write access (or any open at all) refused or allowed again, from now on: listed objects
@@ -720,6 +765,7 @@ class Soak {
   std::mutex mutex_;
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<std::shared_ptr<SimHidDevice>> all_;  // every device ever plugged, kept for the end
+  std::vector<std::shared_ptr<SimHidDevice>> vanishedDevices_;  // guarded by mutex_
   std::unordered_map<std::string, Slot*> byPath_;
   Plugger plugger_;
   std::unique_ptr<TForm1> form_;

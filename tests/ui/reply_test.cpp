@@ -34,6 +34,7 @@ TEST(HandleReply, IsADataHandlerOfTheDeviceLayer) {
 TEST(HandleReply, IdentityWritesTheCaptionAndHardwareVersionAndStartsPolling) {
   WindowOnManualTime w;
   w.Form->ShowConnected();
+  w.Form->SetConnected(true);
   std::vector<std::uint8_t> reply = WindowOnManualTime::IdentityReply(125, "ABC", 103);
   // Limits 30000 mV, 90 C, PWM 1000, 10000 mA; Modbus 19200, odd, 5.
   const std::uint8_t tail[] = {0x30, 0x75, 0x00, 0x00, 0x5A, 0x00, 0xE8, 0x03, 0x10, 0x27,
@@ -56,12 +57,19 @@ TEST(HandleReply, IdentityWritesTheCaptionAndHardwareVersionAndStartsPolling) {
   EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusAddress")->currentText(), QStringLiteral("1"));
 }
 
-TEST(HandleReply, IdentityKeepsTheNotConnectedColourItFinds) {
+TEST(HandleReply, IdentityWritesTheCaptionOnlyWhileConnected) {
   WindowOnManualTime w;
+  // Not connected (a later driver refused access): the red field keeps its text, nothing polls.
+  w.Reply(WindowOnManualTime::IdentityReply(-128, "", -3));
+  EXPECT_EQ(w.Edit("ConnectionStatus")->text(), "No connection");
+  EXPECT_FALSE(w.Form->ReadDataTimer.Enabled());
+  EXPECT_EQ(w.Label("Label_HardwareVer")->text(), Local(w, "-0.03"));
+  // Connected: the caption is written, and the colour stays whatever the field has.
+  w.Form->SetConnected(true);
   w.Reply(WindowOnManualTime::IdentityReply(-128, "", -3));
   EXPECT_EQ(w.Edit("ConnectionStatus")->text(), "Connected to ZRVXXX ver.: " + Local(w, "-1.28") + "   ");
   EXPECT_EQ(Background(w.Edit("ConnectionStatus")), QColor(0xFD, 0x7C, 0x66));
-  EXPECT_EQ(w.Label("Label_HardwareVer")->text(), Local(w, "-0.03"));
+  EXPECT_TRUE(w.Form->ReadDataTimer.Enabled());
 }
 
 TEST(HandleReply, SettingsReplySelectsTheLists) {
@@ -72,9 +80,10 @@ TEST(HandleReply, SettingsReplySelectsTheLists) {
   EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusAddress")->currentText(), QStringLiteral("17"));
   EXPECT_EQ(w.Form->State().Modbus.SlaveId, 17);
 
-  // 14400 is not offered: the baud list stays, parity and address still follow.
+  // 14400 is not offered: the baud list shows nothing rather than a rate the driver does not
+  // have; parity and address still follow.
   w.Reply({20, 0x40, 0x38, 0x00, 0x00, 0x01, 0x7F});
-  EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusBaud")->currentText(), QStringLiteral("38400"));
+  EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusBaud")->currentIndex(), -1);
   EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusParity")->currentText(), QStringLiteral("Odd"));
   EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusAddress")->currentText(), QStringLiteral("127"));
 
@@ -85,12 +94,12 @@ TEST(HandleReply, SettingsReplySelectsTheLists) {
   EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusAddress")->currentText(), QStringLiteral("1"));
 }
 
-TEST(HandleReply, SlaveAddressBeyondTheListKeepsASelection) {
+TEST(HandleReply, SlaveAddressBeyondTheListClearsItsSelection) {
   WindowOnManualTime w;
   w.Reply({20, 0x80, 0x25, 0x00, 0x00, 0x00, 0x2A});
   ASSERT_EQ(w.Find<QComboBox>("Cb_ModbusAddress")->currentText(), QStringLiteral("42"));
   w.Reply({20, 0x80, 0x25, 0x00, 0x00, 0x00, 200});
-  EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusAddress")->currentIndex(), 41);
+  EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusAddress")->currentIndex(), -1);
   EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusBaud")->currentText(), QStringLiteral("9600"));
 }
 

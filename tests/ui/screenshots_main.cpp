@@ -2,6 +2,7 @@
 // Usage: ui_screenshots <folder>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTabWidget>
 #include <QtGlobal>
 #include <cstdio>
@@ -70,6 +71,33 @@ int main(int argc, char** argv) {
   form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(1);
   time.Advance(40);
   form.grab().save(folder.filePath(QStringLiteral("modbus.png")));
+
+  // The same driver silent for over a second.
+  time.Advance(1080);
+  form.grab().save(folder.filePath(QStringLiteral("status-no-answer.png")));
+
+  // A driver whose node this user may not open.
+  zrv::SimHidPlatform refusing;
+  zrv::SimHidDeviceConfig config;
+  config.Path = "/dev/hidraw3";
+  config.Instance = 1;
+  config.ProductString = u"ZRVXXX";
+  config.RefuseReadWrite = true;
+  refusing.Plug(config);
+  zrv::TForm1 refused(time, boxes, refusing);
+  refused.show();
+  for (int round = 0; round < 1000 && refused.CurrentDevice() == nullptr; ++round) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  refused.grab().save(folder.filePath(QStringLiteral("status-no-access.png")));
   std::printf("written to %s\n", argv[1]);
+  // ZRV_SCREENSHOT_HOLD_MS keeps the last window on screen, for a look at the real display.
+  const int holdMs = qEnvironmentVariableIntValue("ZRV_SCREENSHOT_HOLD_MS");
+  if (holdMs > 0) {
+    form.hide();
+    QElapsedTimer held;
+    held.start();
+    while (held.elapsed() < holdMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
   return 0;
 }

@@ -32,6 +32,7 @@ struct Core {
   int enumerations = 0;
   int notificationsDelivered = 0;
   std::function<void()> onChange;
+  std::condition_variable writeStall;  // a stalled write waits here
   std::unique_ptr<QObject> context;  // lives on the thread that registered onChange
 
   Handle* Find(HidHandle id) const {
@@ -178,6 +179,19 @@ void SimHidDevice::SetProductString(const std::u16string& text) {
   config_.ProductString = text;
 }
 
+void SimHidDevice::SetWriteStall(int ms) {
+  const std::lock_guard<std::mutex> lock(core_->mutex);
+  config_.WriteStallMs = ms;
+}
+
+void SimHidDevice::ReleaseStalledWrites() {
+  {
+    const std::lock_guard<std::mutex> lock(core_->mutex);
+    ++stallReleases_;
+  }
+  core_->writeStall.notify_all();
+}
+
 #define ZRV_SIM_READ(expr)                                \
   const std::lock_guard<std::mutex> lock(core_->mutex); \
   return (expr)
@@ -194,6 +208,7 @@ int SimHidDevice::PreparsedDataQueries() const { ZRV_SIM_READ(preparsedQueries_)
 int SimHidDevice::DroppedInputReports() const { ZRV_SIM_READ(dropped_); }
 int SimHidDevice::QueuedInputReports() const { ZRV_SIM_READ(static_cast<int>(ringCount_)); }
 int SimHidDevice::WaitingReads() const { ZRV_SIM_READ(waiting_); }
+int SimHidDevice::StalledWrites() const { ZRV_SIM_READ(stalledWrites_); }
 std::vector<std::vector<std::uint8_t>> SimHidDevice::WrittenReports() const { ZRV_SIM_READ(written_); }
 
 #undef ZRV_SIM_READ
@@ -213,6 +228,7 @@ SimHidPlatform::~SimHidPlatform() {
     core_->handles.clear();
     for (auto& device : core_->present) device->plugged_ = false;
     core_->present.clear();
+    core_->writeStall.notify_all();
     core_->onChange = nullptr;
     context = std::move(core_->context);
   }
@@ -238,6 +254,7 @@ void SimHidPlatform::Unplug(const std::shared_ptr<SimHidDevice>& device) {
   for (Handle* reader : device->pendingReads_) Core::Complete(*reader, false, 0);
   device->pendingReads_.clear();
   device->ringCount_ = 0;
+  core_->writeStall.notify_all();  // a stalled write is refused now
   PostChange();
 }
 
@@ -401,13 +418,22 @@ bool SimHidPlatform::Write(HidHandle id, const std::uint8_t* buffer, std::size_t
   std::shared_ptr<SimHidDevice> device;
   std::shared_ptr<ISimHidModel> model;
   {
-    const std::lock_guard<std::mutex> lock(core_->mutex);
+    std::unique_lock<std::mutex> lock(core_->mutex);
     const Handle* handle = core_->Find(id);
     if (handle == nullptr) return false;
     device = handle->device;
     ++device->writeAttempts_;
     if (handle->mode != HidOpenMode::ReadWrite || !device->plugged_ || device->config_.FailWrites) {
       return false;
+    }
+    if (device->config_.WriteStallMs > 0) {
+      const std::uint64_t releases = device->stallReleases_;
+      ++device->stalledWrites_;
+      const bool released = core_->writeStall.wait_for(
+          lock, std::chrono::milliseconds(device->config_.WriteStallMs),
+          [&] { return !device->plugged_ || device->stallReleases_ != releases; });
+      --device->stalledWrites_;
+      if (!released || !device->plugged_) return false;
     }
     ++device->writes_;
     if (device->config_.RecordWrites) device->written_.emplace_back(buffer, buffer + length);

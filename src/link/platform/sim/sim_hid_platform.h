@@ -49,6 +49,10 @@ struct SimHidDeviceConfig {
   bool FailWrites = false;           // every write is refused
   std::uint32_t InputQueueCapacity = 64;  // reports kept while nobody reads; the oldest go first
   bool RecordWrites = true;          // keep every accepted write for WrittenReports (off for long runs)
+  // A device that stops taking output reports: each write waits this long (real time) and is then
+  // refused, as the kernel's USB time-out does. Unplugging refuses it at once;
+  // ReleaseStalledWrites lets the waiting ones through.
+  int WriteStallMs = 0;
 };
 
 namespace sim_detail {
@@ -80,6 +84,9 @@ class SimHidDevice {
   void SetRefuseOpen(bool refuse);
   void SetFailIdentify(bool fail);
   void SetProductString(const std::u16string& text);
+  void SetWriteStall(int ms);
+  // The device takes output reports again: writes waiting in a stall go through now.
+  void ReleaseStalledWrites();
 
   bool Plugged() const;
   int WriteCount() const;        // accepted writes
@@ -93,6 +100,7 @@ class SimHidDevice {
   int DroppedInputReports() const;  // lost to a full queue or an unplugged device
   int QueuedInputReports() const;
   int WaitingReads() const;  // threads inside WaitRead on a handle of this device
+  int StalledWrites() const;  // threads inside a stalled Write on this device
   std::vector<std::vector<std::uint8_t>> WrittenReports() const;
 
  private:
@@ -123,6 +131,8 @@ class SimHidDevice {
   int preparsedQueries_ = 0;
   int dropped_ = 0;
   int waiting_ = 0;
+  int stalledWrites_ = 0;
+  std::uint64_t stallReleases_ = 0;
   std::vector<std::vector<std::uint8_t>> written_;
 };
 
