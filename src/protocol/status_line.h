@@ -40,6 +40,8 @@ class StatusLine {
 
   // A driver is attached that may not be opened for reading and writing: its node, or empty.
   void SetNoAccess(std::string_view node);
+  // Every change of the attached devices rebuilds the connection: its silence counts from here.
+  void ConnectionRebuilt() { silentTicks_ = 0; }
   // Any input report at all. True when this changed the text.
   bool ReplyArrived();
   // One tick of the watch. True when this changed the text.

@@ -121,6 +121,7 @@ void TForm1::HidDeviceController1DeviceChange(QObject* /*Sender*/) {
   listed_.clear();
   released.clear();
   ui_->ListBox1->clear();
+  statusLine_.ConnectionRebuilt();
 
   controller_->EnumerateDevices();
 
