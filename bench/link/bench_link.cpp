@@ -23,16 +23,19 @@ namespace {
 std::atomic<std::uint64_t> gAllocations{0};
 }  // namespace
 
-void* operator new(std::size_t size) {
+// Out of line on purpose: inlined into a caller, the free() below meets a pointer that GCC saw
+// come from operator new and is reported as a mismatched pair (-Wmismatched-new-delete); that
+// happens wherever the program is not compiled as position-independent code, as on arm64.
+[[gnu::noinline]] void* operator new(std::size_t size) {
   gAllocations.fetch_add(1, std::memory_order_relaxed);
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void* operator new[](std::size_t size) { return operator new(size); }
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete[](void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace zrv {
 namespace {

@@ -16,7 +16,7 @@ using Bytes = std::vector<std::uint8_t>;
 // A reply of `size` bytes: the code, then `body` from data[1], then zeros.
 Bytes Reply(std::uint8_t code, std::initializer_list<std::uint8_t> body, std::size_t size = 64) {
   Bytes data(size, 0);
-  data[0] = code;
+  data.at(0) = code;  // checked: with size 0 this throws rather than write through a null pointer
   std::copy(body.begin(), body.end(), data.begin() + 1);
   return data;
 }

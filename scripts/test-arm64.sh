@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The arm64 stage of the test command: makes (or reuses) the arm64 build root, cross-builds the
+# programs, the tests and the Debian package for Debian arm64 there, runs the whole CTest suite under
+# qemu-user and checks the package. Prints the time of each step. Needs root.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+export CTEST_OUTPUT_ON_FAILURE=1
+
+rc=0
+# CPU seconds used by finished child processes so far; beside the wall time it tells a busy machine
+# from a slow step.
+cpu_seconds() {
+  local st
+  read -r -a st </proc/$$/stat
+  echo $(((st[15] + st[16]) / $(getconf CLK_TCK)))
+}
+step() {
+  local name=$1
+  shift
+  local t0=$SECONDS c0
+  c0=$(cpu_seconds)
+  echo "-- arm64: $name"
+  if "$@"; then
+    echo "-- arm64: $name: passed in $((SECONDS - t0)) s ($(($(cpu_seconds) - c0)) s of CPU)"
+  else
+    echo "-- arm64: $name: FAILED after $((SECONDS - t0)) s ($(($(cpu_seconds) - c0)) s of CPU)"
+    rc=1
+  fi
+}
+in_root() { bash scripts/in-arm64-root.sh "$@"; }
+build() { in_root sh -c 'cmake --preset arm64 >/dev/null && cmake --build --preset arm64'; }
+package() {
+  in_root sh -c 'rm -f build/arm64/package/*.deb && cd build/arm64 && cpack -G DEB >/dev/null' &&
+    bash tests/packaging/check-package-arm64.sh
+}
+
+t_all=$SECONDS
+step "build root" bash scripts/setup-arm64.sh
+[ $rc -eq 0 ] && step "build" build
+if [ $rc -eq 0 ]; then
+  step "tests under qemu-user" in_root ctest --preset arm64
+  step "Debian package" package
+fi
+echo "-- arm64: $((SECONDS - t_all)) s in all"
+exit $rc
