@@ -1,6 +1,7 @@
 #include "record/file_writer.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -150,6 +151,9 @@ void FileWriter::Report(Outcome outcome) {
 }
 
 void FileWriter::Run() {
+  // Named, so that it reads as the recorder's in a list of threads and is not taken for a
+  // device's reader or writer.
+  pthread_setname_np(pthread_self(), "zrv-files");
   std::vector<Stream> streams;
   std::unique_lock lock(mutex_);
   for (;;) {

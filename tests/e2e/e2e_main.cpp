@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include "e2e_support.h"
+#include "link/test_support/scratch_user_folders.h"
 #include "ui/application.h"
 
 int main(int argc, char** argv) {
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   ::testing::InitGoogleTest(&argc, argv);
+  const zrv::test::ScratchUserFolders userFolders;
   zrv::test::ScriptedBoxes appBoxes;
   zrv::TApplication app(argc, argv, appBoxes);
   const int result = RUN_ALL_TESTS();

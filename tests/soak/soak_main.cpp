@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "soak_support.h"
+#include "link/test_support/scratch_user_folders.h"
 #include "ui/application.h"
 
 int main(int argc, char** argv) {
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   ::testing::InitGoogleTest(&argc, argv);
+  const zrv::test::ScratchUserFolders userFolders;
   zrv::soak::ScriptedBoxes appBoxes;
   zrv::TApplication app(argc, argv, appBoxes);
   const int result = RUN_ALL_TESTS();

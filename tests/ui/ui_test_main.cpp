@@ -3,6 +3,7 @@
 
 #include <QtGlobal>
 
+#include "link/test_support/scratch_user_folders.h"
 #include "ui/application.h"
 #include "ui_test_support.h"
 
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   ::testing::InitGoogleTest(&argc, argv);
+  const zrv::test::ScratchUserFolders userFolders;
   zrv::TApplication app(argc, argv, zrv::test::AppBoxes());
   return RUN_ALL_TESTS();
 }
