@@ -147,6 +147,13 @@ class Soak {
       if (const auto device = DeviceOf(*slot)) device->SetFailWrites(false);
     }
     FlushWrites();
+    // A device booked as vanished may still be on its way out, on the thread of a writer that the
+    // window has already let go of (the controller keeps it until its write ends).
+    ASSERT_TRUE(RunUntil([&] {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      return vanishing_ == 0;
+    })) << "a device booked as vanished was never unplugged";
+    SettleVanished();
     AdvanceTime(1000);  // late replies leave, a pause of polling ends
     {
       // The run's own bookkeeping first: exactly the devices it believes attached are.
@@ -450,12 +457,15 @@ class Soak {
         // soon as the device is gone.
         const std::lock_guard<std::mutex> lock(mutex_);
         vanishedDevices_.push_back(current);
+        ++vanishing_;
       }
       if (how == Vanish::OtherThread) {
         std::thread([&] { platform_.Unplug(current); }).join();
       } else {
         platform_.Unplug(current);
       }
+      const std::lock_guard<std::mutex> lock(mutex_);
+      --vanishing_;
     });
   }
 
@@ -766,6 +776,7 @@ class Soak {
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<std::shared_ptr<SimHidDevice>> all_;  // every device ever plugged, kept for the end
   std::vector<std::shared_ptr<SimHidDevice>> vanishedDevices_;  // guarded by mutex_
+  int vanishing_ = 0;  // booked as vanished, not yet unplugged; guarded by mutex_
   std::unordered_map<std::string, Slot*> byPath_;
   Plugger plugger_;
   std::unique_ptr<TForm1> form_;
