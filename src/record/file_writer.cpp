@@ -258,7 +258,7 @@ void FileWriter::RunJob(Job& job, std::vector<Stream>& streams) {
       std::string path;
       for (int attempt = 1; attempt <= 100 && fd < 0; ++attempt) {
         std::string candidate = name.stem().string();
-        if (attempt > 1) candidate += "-" + std::to_string(attempt);
+        if (attempt > 1) candidate.append("-").append(std::to_string(attempt));
         candidate += name.extension().string();
         path = (std::filesystem::path(job.Path) / candidate).string();
         fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

@@ -28,10 +28,20 @@ Output Shell(const std::string& command) {
   return out;
 }
 
-const std::string kCli = ZRV_CLI_PATH;
+const std::string kEmulator = ZRV_CLI_EMULATOR;
+const std::string kCli = kEmulator.empty() ? std::string(ZRV_CLI_PATH) : kEmulator + " " + ZRV_CLI_PATH;
+
+// The libraries the program loads, as ldd lists them; under an emulator, the target's own dynamic
+// loader (the program's interpreter) lists them the same way.
+Output ListLibraries() {
+  const std::string program = ZRV_CLI_PATH;
+  if (kEmulator.empty()) return Shell("ldd " + program);
+  return Shell(kEmulator + " \"$(readelf -l " + program +
+               " | sed -n 's/.*interpreter: \\([^]]*\\)]/\\1/p')\" --list " + program);
+}
 
 TEST(CliProcess, LinksNoWindowingLibrary) {
-  const Output ldd = Shell("ldd " + kCli);
+  const Output ldd = ListLibraries();
   ASSERT_EQ(ldd.code, 0) << ldd.text;
   EXPECT_NE(ldd.text.find("libQt6Core"), std::string::npos) << ldd.text;
   for (const char* library : {"libQt6Gui", "libQt6Widgets", "libX11", "libxcb", "libGL", "libEGL", "libwayland"}) {
