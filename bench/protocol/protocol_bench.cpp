@@ -1,6 +1,8 @@
 // Cost of the per-report and per-tick work, with heap allocations per operation as a counter.
 #include <benchmark/benchmark.h>
 
+#include "allocation_counter.h"
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -12,22 +14,6 @@
 #include "protocol/reply_decoder.h"
 #include "protocol/report_framing.h"
 
-namespace {
-std::atomic<std::size_t> allocations{0};
-
-void* Allocate(std::size_t size) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace zrv {
 namespace {
@@ -49,11 +35,11 @@ Report SettingsReply() { return {20, 0x00, 0x96, 0x00, 0x00, 0x02, 0x11}; }
 // Runs `body` per iteration and reports the heap allocations it made per iteration.
 template <typename Body>
 void Measure(benchmark::State& state, Body body) {
-  const std::size_t before = allocations.load();
+  const std::size_t before = bench::HeapAllocations();
   for (auto _ : state) {
     body();
   }
-  state.counters["allocs/op"] = benchmark::Counter(static_cast<double>(allocations.load() - before),
+  state.counters["allocs/op"] = benchmark::Counter(static_cast<double>(bench::HeapAllocations() - before),
                                                     benchmark::Counter::kAvgIterations);
 }
 

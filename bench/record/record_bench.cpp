@@ -2,6 +2,8 @@
 // recording, the CSV row), and one CSV row; heap allocations per operation as a counter.
 #include <benchmark/benchmark.h>
 
+#include "allocation_counter.h"
+
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -12,22 +14,6 @@
 #include "record/recorder.h"
 #include "record/sample_ring.h"
 
-namespace {
-std::atomic<std::size_t> allocations{0};
-
-void* Allocate(std::size_t size) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace zrv {
 namespace {
@@ -51,7 +37,7 @@ LiveStatus Status(std::uint32_t i) {
 
 void Report(benchmark::State& state, std::size_t before) {
   state.counters["allocs/op"] = benchmark::Counter(
-      static_cast<double>(allocations.load() - before) / static_cast<double>(state.iterations()));
+      static_cast<double>(bench::HeapAllocations() - before) / static_cast<double>(state.iterations()));
 }
 
 // Conversion to display units and the copy into the ring: what every status reply costs.
@@ -60,7 +46,7 @@ void BM_SampleRingPush(benchmark::State& state) {
   const DriverLimits limits{30000, 90, 1000, 10000};
   std::uint32_t i = 0;
   auto t = SteadyTime{};
-  const std::size_t before = allocations.load();
+  const std::size_t before = bench::HeapAllocations();
   for (auto _ : state) {
     t += 40ms;
     ring.Push(MakeSample(Status(++i), limits, t, WallTime{}));
@@ -76,7 +62,7 @@ void BM_RecorderAdd(benchmark::State& state) {
   const DriverLimits limits{30000, 90, 1000, 10000};
   std::uint32_t i = 0;
   auto t = SteadyTime{};
-  const std::size_t before = allocations.load();
+  const std::size_t before = bench::HeapAllocations();
   for (auto _ : state) {
     t += 40ms;
     recorder.Add(MakeSample(Status(++i), limits, t, WallTime(t.time_since_epoch())));
@@ -91,7 +77,7 @@ void BM_AppendCsvRow(benchmark::State& state) {
   out.reserve(1 << 20);
   const Sample sample = MakeSample(Status(1234), DriverLimits{30000, 90, 1000, 10000}, SteadyTime(5s),
                                    WallTime(std::chrono::seconds(1'800'000'000)));
-  const std::size_t before = allocations.load();
+  const std::size_t before = bench::HeapAllocations();
   for (auto _ : state) {
     if (out.size() > (1 << 20) - kCsvRowReserve) out.clear();
     AppendCsvRow(out, sample, SteadyTime{});
