@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTest>
 #include <functional>
 #include <memory>
 #include <string>
@@ -60,8 +61,15 @@ Looks LooksOf(TForm1& form) {
     focused->clearFocus();
   }
   Flush();
-  return {form.grab().toImage().convertToFormat(QImage::Format_RGB32),
-          form.screen()->grabWindow(form.winId()).toImage().convertToFormat(QImage::Format_RGB32)};
+  Looks looks{form.grab().toImage().convertToFormat(QImage::Format_RGB32), {}};
+  // The X server shows a newly mapped or repainted window only once it has taken the window's
+  // pixels, later on a busy machine; a screen that still differs after the wait is compared as it is.
+  const auto screen = [&form] {
+    return form.screen()->grabWindow(form.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+  };
+  static_cast<void>(QTest::qWaitForWindowExposed(&form));
+  static_cast<void>(QTest::qWaitFor([&] { return (looks.Screen = screen()) == looks.Rendered; }, 3000));
+  return looks;
 }
 
 // The pixels where two pictures differ, for the failure message.
