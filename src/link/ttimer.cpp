@@ -238,6 +238,10 @@ void TTimer::SetInterval(int ms) {
   }
 }
 
+void TTimer::Restart() {
+  if (running_) arm_->Start(interval_);
+}
+
 void TTimer::Update() {
   const bool wanted = enabled_ && interval_ > 0;
   if (wanted == running_) return;

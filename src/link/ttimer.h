@@ -83,6 +83,9 @@ class TTimer {
 
   void SetEnabled(bool enabled);
   bool Enabled() const { return enabled_; }
+  // An enabled timer counts its interval again from now (a deadline moved on); a disabled one
+  // stays disabled.
+  void Restart();
   // A new interval restarts the count of an enabled timer; an interval of 0 or less never ticks.
   void SetInterval(int ms);
   int Interval() const { return interval_; }

@@ -46,19 +46,15 @@ void StatusLine::SetNoAccess(std::string_view node) {
 }
 
 bool StatusLine::ReplyArrived() {
-  const bool wasShown = NoAnswer();
-  silentTicks_ = 0;
+  const bool wasShown = silent_;
+  silent_ = false;
   return wasShown;
 }
 
-bool StatusLine::WatchTick(bool connected) {
-  const bool wasShown = NoAnswer();
-  if (!connected) {
-    silentTicks_ = 0;
-  } else if (silentTicks_ < kSilentTicksForNoAnswer) {
-    ++silentTicks_;
-  }
-  return wasShown != NoAnswer();
+bool StatusLine::WatchExpired(bool connected) {
+  const bool wasShown = silent_;
+  silent_ = connected;
+  return wasShown != silent_;
 }
 
 std::string_view StatusLine::Text() const {

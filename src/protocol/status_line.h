@@ -19,9 +19,9 @@ std::string NoAccessText(std::string_view node);
 
 class StatusLine {
  public:
-  // The watch ticks every 40 ms; this many ticks without a reply is more than one second.
-  static constexpr int kWatchIntervalMs = 40;
-  static constexpr int kSilentTicksForNoAnswer = 1000 / kWatchIntervalMs + 1;
+  // A driver this long without any reply is not answering. The window's watch is a one-shot
+  // deadline moved on by every reply, so a driver that answers costs it no wake-up at all.
+  static constexpr int kNoAnswerAfterMs = 1000;
 
   // Save: nothing went out (a list without a selection, no connection, a report too short for the
   // settings).
@@ -40,15 +40,17 @@ class StatusLine {
 
   // A driver is attached that may not be opened for reading and writing: its node, or empty.
   void SetNoAccess(std::string_view node);
-  // Every change of the attached devices rebuilds the connection: its silence counts from here.
-  void ConnectionRebuilt() { silentTicks_ = 0; }
+  // Every change of the attached devices rebuilds the connection: its silence counts from here
+  // (the window restarts its watch too).
+  void ConnectionRebuilt() { silent_ = false; }
   // Any input report at all. True when this changed the text.
   bool ReplyArrived();
-  // One tick of the watch. True when this changed the text.
-  bool WatchTick(bool connected);
+  // The watch ran out: kNoAnswerAfterMs without a reply or a rebuilt connection. Silence counts
+  // only while connected. True when this changed the text.
+  bool WatchExpired(bool connected);
 
   std::string_view Text() const;
-  bool NoAnswer() const { return silentTicks_ >= kSilentTicksForNoAnswer; }
+  bool NoAnswer() const { return silent_; }
 
  private:
   std::string_view saveText_ = kStatusLineStartText;
@@ -57,7 +59,7 @@ class StatusLine {
   std::string note_;
   bool noteIsLatest_ = false;
   std::string noAccessText_;
-  int silentTicks_ = 0;
+  bool silent_ = false;
 };
 
 }  // namespace zrv

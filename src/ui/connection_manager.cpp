@@ -122,6 +122,7 @@ void TForm1::HidDeviceController1DeviceChange(QObject* /*Sender*/) {
   released.clear();
   ui_->ListBox1->clear();
   statusLine_.ConnectionRebuilt();
+  AnswerWatch.Restart();
 
   controller_->EnumerateDevices();
 

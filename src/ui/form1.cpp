@@ -43,7 +43,7 @@ TForm1::TForm1(TimeSource& time, IMessageBoxes& boxes, IHidPlatform& platform, Q
       DisplayData(time, 40, true),
       ReadDataTimer(time, 40, false),
       TimerTimeout(time, 500, false),
-      AnswerWatch(time, StatusLine::kWatchIntervalMs, true) {
+      AnswerWatch(time, StatusLine::kNoAnswerAfterMs, true) {
   BuildWindow();
   DisplayData.OnTimer = [this] { DisplayDataTimer(); };
   AnswerWatch.OnTimer = [this] { AnswerWatchTimer(); };
@@ -171,6 +171,7 @@ void TForm1::ShowDisconnected() {
 
 void TForm1::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*/,
                          const std::uint8_t* Data, std::uint16_t Size) {
+  AnswerWatch.Restart();
   if (statusLine_.ReplyArrived()) ShowStatusLine();
   const ReplyEffects effects = DecodeReply(state_, Data, Size, decimalSeparator_);
   switch (effects.kind) {
@@ -209,7 +210,7 @@ void TForm1::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*/,
 }
 
 void TForm1::AnswerWatchTimer() {
-  if (statusLine_.WatchTick(connected_)) ShowStatusLine();
+  if (statusLine_.WatchExpired(connected_)) ShowStatusLine();
 }
 
 void TForm1::ShowStatusLine() {

@@ -154,7 +154,7 @@ class TForm1 : public QWidget {
   TTimer DisplayData;
   TTimer ReadDataTimer;
   TTimer TimerTimeout;
-  // Counts time without replies while connected, on the live view's beat.
+  // Runs out one second after the latest reply (or connection change): every reply restarts it.
   TTimer AnswerWatch;
 };
 

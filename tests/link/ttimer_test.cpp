@@ -148,6 +148,46 @@ TEST(TTimerTest, NewIntervalRestartsAndZeroNeverTicks) {
   EXPECT_EQ(ticks, 2);
 }
 
+// A deadline moved on by each event: restarted more often than its interval, it never ticks;
+// left alone, it ticks one interval after the latest restart, then once per interval again.
+TEST(TTimerTest, RestartCountsTheIntervalAgainAndLeavesADisabledTimerAlone) {
+  ManualTimeSource time;
+  TTimer timer(time, 1000, true);
+  int ticks = 0;
+  timer.OnTimer = [&] { ++ticks; };
+  for (int i = 0; i < 100; ++i) {
+    time.Advance(40);
+    timer.Restart();
+  }
+  EXPECT_EQ(ticks, 0);
+  time.Advance(999);
+  EXPECT_EQ(ticks, 0);
+  time.Advance(1);
+  EXPECT_EQ(ticks, 1);
+  time.Advance(1000);
+  EXPECT_EQ(ticks, 2);
+  timer.SetEnabled(false);
+  timer.Restart();
+  time.Advance(5000);
+  EXPECT_EQ(ticks, 2);
+  EXPECT_FALSE(timer.Enabled());
+}
+
+TEST(TTimerTest, RealTimerRestartedFasterThanItsIntervalNeverTicks) {
+  TTimer deadline(RealTimeSource(), 200, true);
+  TTimer often(RealTimeSource(), 5, true);
+  int deadlineTicks = 0;
+  int restarts = 0;
+  deadline.OnTimer = [&] { ++deadlineTicks; };
+  often.OnTimer = [&] {
+    deadline.Restart();
+    if (++restarts == 60) often.SetEnabled(false);
+  };
+  ASSERT_TRUE(test::RunUntil([&] { return restarts >= 60; }));
+  EXPECT_EQ(deadlineTicks, 0);
+  ASSERT_TRUE(test::RunUntil([&] { return deadlineTicks >= 1; }));
+}
+
 TEST(TTimerTest, DestroyedTimerNoLongerTicks) {
   ManualTimeSource time;
   int ticks = 0;

@@ -23,12 +23,9 @@ TEST(StatusLine, AnEarlierSavesLateRefusalDoesNotSpeakForTheLatestOne) {
 TEST(StatusLine, NoAccessComesBeforeNoAnswerWhichComesBeforeTheSave) {
   StatusLine line;
   line.SaveNotSent();
-  for (int tick = 1; tick < StatusLine::kSilentTicksForNoAnswer; ++tick) {
-    EXPECT_FALSE(line.WatchTick(true)) << tick;
-  }
-  EXPECT_TRUE(line.WatchTick(true));
+  EXPECT_TRUE(line.WatchExpired(true));
   EXPECT_EQ(line.Text(), kNoAnswerText);
-  EXPECT_FALSE(line.WatchTick(true));  // stays, and says it did not change
+  EXPECT_FALSE(line.WatchExpired(true));  // stays, and says it did not change
 
   line.SetNoAccess("/dev/hidraw7");
   EXPECT_EQ(line.Text(),
@@ -40,10 +37,14 @@ TEST(StatusLine, NoAccessComesBeforeNoAnswerWhichComesBeforeTheSave) {
   EXPECT_EQ(line.Text(), kSettingsNotSavedText);
   EXPECT_FALSE(line.ReplyArrived());
   // Not connected: a shown reason goes, and silence counts for nothing.
-  for (int tick = 0; tick < StatusLine::kSilentTicksForNoAnswer; ++tick) line.WatchTick(true);
+  line.WatchExpired(true);
   EXPECT_EQ(line.Text(), kNoAnswerText);
-  EXPECT_TRUE(line.WatchTick(false));
-  for (int tick = 0; tick < 2 * StatusLine::kSilentTicksForNoAnswer; ++tick) line.WatchTick(false);
+  EXPECT_TRUE(line.WatchExpired(false));
+  EXPECT_FALSE(line.WatchExpired(false));
+  EXPECT_EQ(line.Text(), kSettingsNotSavedText);
+  // A rebuilt connection starts without the reason.
+  line.WatchExpired(true);
+  line.ConnectionRebuilt();
   EXPECT_EQ(line.Text(), kSettingsNotSavedText);
 }
 
@@ -63,7 +64,7 @@ TEST(StatusLine, TheLatestOfANoteAndASaveOutcomeShows) {
   line.Note("Recording to ~/x.csv");
   line.Acknowledged();  // after a failed save: not "saved", and the note stays
   EXPECT_EQ(line.Text(), "Recording to ~/x.csv");
-  for (int tick = 0; tick < StatusLine::kSilentTicksForNoAnswer; ++tick) line.WatchTick(true);
+  line.WatchExpired(true);
   EXPECT_EQ(line.Text(), kNoAnswerText);
 }
 
