@@ -8,6 +8,7 @@
 #include "protocol/reply_decoder.h"
 #include "protocol/report_framing.h"
 #include "ui/form1.h"
+#include "ui/recorder_page.h"
 #include "ui_form1.h"
 
 namespace zrv {
@@ -179,8 +180,15 @@ void TForm1::ReadDataTimerTimer() {
 }
 
 void TForm1::TimerTimeoutTimer() {
-  ReadDataTimer.SetEnabled(true);
+  StartPolling();
   TimerTimeout.SetEnabled(false);
+}
+
+void TForm1::StartPolling() {
+  if (ReadDataTimer.Enabled()) return;
+  ReadDataTimer.SetEnabled(true);
+  DisplayData.Restart();
+  recorderPage_->Timer.Restart();
 }
 
 void TForm1::PausePolling() {

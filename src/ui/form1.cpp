@@ -181,7 +181,7 @@ void TForm1::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*/,
       if (connected_) {
         // The status colour stays as the connection routine set it.
         SetEditText(ui_->ConnectionStatus, effects.Identity.ConnectionCaption.View());
-        ReadDataTimer.SetEnabled(true);
+        StartPolling();
       }
       SetLabelText(ui_->Label_HardwareVer, effects.Identity.HardwareVersionText.View());
       break;

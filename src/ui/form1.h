@@ -95,6 +95,9 @@ class TForm1 : public QWidget {
   void ReadDataTimerTimer();
   void TimerTimeoutTimer();
   void PausePolling();
+  // Turns polling on; the live view's and the recorder's 40 ms timers count again from the same
+  // moment, so that the three tick in one wake-up of the event loop instead of three.
+  void StartPolling();
 
   // Modbus settings page.
   void Btn_ReadSettingsClick();

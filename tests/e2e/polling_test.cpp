@@ -1,7 +1,11 @@
 // Polling by the page shown, and its pauses.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <vector>
+
 #include "e2e_support.h"
+#include "ui/recorder_page.h"
 
 namespace zrv::test {
 namespace {
@@ -54,6 +58,45 @@ TEST_F(Polling, TwoPausesResumeFiveHundredMillisecondsAfterTheFirst) {
   // The pause fired once: nothing more happens to the timers.
   b.Ticks(25);
   EXPECT_EQ(driver.Codes().size(), 29u);
+}
+
+// Polling, the live view and the recorder tick at one moment (one wake-up of the event loop),
+// from the identity reply on and again after a pause that ended off the 40 ms grid.
+TEST_F(Polling, TheWindowsFortyMillisecondTimersTickTogether) {
+  std::vector<std::int64_t> polls, views, recorder;
+  const auto record = [this](TTimer& timer, std::vector<std::int64_t>& at) {
+    const auto handler = timer.OnTimer;
+    timer.OnTimer = [this, handler, &at] {
+      at.push_back(b.Time.NowMs());
+      handler();
+    };
+  };
+  record(b.Form->ReadDataTimer, polls);
+  record(b.Form->DisplayData, views);
+  record(b.Form->Recorder().Timer, recorder);
+  b.Ticks(3);
+  ASSERT_EQ(polls.size(), 3u);
+  EXPECT_EQ(views, polls);
+  EXPECT_EQ(recorder, polls);
+
+  // A pause begun off the grid the timers kept so far: polling resumes 500 ms later, and the
+  // other two timers follow its new grid.
+  b.Advance(13);
+  const std::int64_t pausedAt = b.Time.NowMs();
+  b.Click("Btn_ReadSettings");
+  polls.clear();
+  views.clear();
+  recorder.clear();
+  b.Advance(690);  // polls at 540, 580, 620 and 660 ms
+  ASSERT_EQ(polls.size(), 4u);
+  EXPECT_EQ(polls.front(), pausedAt + 540);
+  const auto lastFour = [](const std::vector<std::int64_t>& at) {
+    return std::vector<std::int64_t>(at.end() - 4, at.end());
+  };
+  ASSERT_GE(views.size(), 4u);
+  ASSERT_GE(recorder.size(), 4u);
+  EXPECT_EQ(lastFour(views), polls);
+  EXPECT_EQ(lastFour(recorder), polls);
 }
 
 TEST_F(Polling, IdentityDuringAPauseStartsPollingAndThePauseStillEnds) {
