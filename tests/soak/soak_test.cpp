@@ -79,6 +79,7 @@ struct Slot {
   bool RefuseReadWrite = false;
   bool RefuseOpen = false;
   int Plugs = 0;
+  std::string Path;  // UI thread's view: the latest plug's, which may still be on its way
   std::shared_ptr<SimHidDevice> Device;  // the latest plugged; guarded by Soak::mutex_
 };
 
@@ -406,16 +407,22 @@ class Soak {
       config.InputReportByteLength = 5;
       config.OutputReportByteLength = 0;
     }
+    slot.Path = config.Path;
     slot.Present = true;
     ++plugs_;
     Slot* target = &slot;
     auto job = [this, target, config] {
+      {
+        // Known before the platform announces the device: the window may list it, write to it
+        // and decode its replies before this job ends.
+        const std::lock_guard<std::mutex> lock(mutex_);
+        byPath_[config.Path] = target;
+      }
       std::shared_ptr<SimHidDevice> device = platform_.Plug(config, target->Driver);
       if (target->Driver) target->Driver->Attach(device.get());
       const std::lock_guard<std::mutex> lock(mutex_);
       target->Device = device;
       all_.push_back(device);
-      byPath_[device->Path()] = target;
     };
     if (otherThread || !plugger_.Idle()) {
       plugger_.Post(job);
@@ -469,7 +476,10 @@ class Soak {
     });
   }
 
-  // The slots whose device vanished inside a write are absent from now on.
+  // The slots whose latest plug vanished inside a write are absent from now on. A write accepted
+  // just before the run unplugged the device may still make it vanish afterwards; by then the slot
+  // may be plugged again with the plug still on the other thread, when Device is still the old one,
+  // so the vanished device is matched by the path this thread booked, not by Device.
   void SettleVanished() {
     std::vector<std::shared_ptr<SimHidDevice>> vanished;
     {
@@ -478,7 +488,7 @@ class Soak {
     }
     for (const auto& device : vanished) {
       for (const auto& slot : slots_) {
-        if (slot->Present && DeviceOf(*slot) == device) {
+        if (slot->Present && slot->Path == device->Path()) {
           slot->Present = false;
           ++unplugs_;
           ++vanished_;
