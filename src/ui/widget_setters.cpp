@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QComboBox>
 #include <QEvent>
+#include <QFont>
 #include <QFontMetrics>
 #include <QMetaObject>
 #include <QPainter>
@@ -15,6 +16,8 @@
 #include <QTableWidget>
 #include <QTableWidgetItem>
 #include <algorithm>
+#include <array>
+#include <cstddef>
 
 namespace zrv {
 
@@ -129,6 +132,31 @@ Helper* HelperOf(QObject* object) {
   return nullptr;
 }
 
+// The advances of the Latin-1 characters and the height of one font. Asking the font for each
+// character of every changed reading cost more than the rest of fitting it; the readings share
+// one font, so the table of the font asked for last is kept, and a change of font (the font
+// compares unequal) measures anew.
+struct Latin1Metrics {
+  QFont Font;
+  std::array<int, 256> Advances{};
+  int Height = 0;
+};
+
+const Latin1Metrics& Latin1MetricsOf(const QFont& font) {
+  static Latin1Metrics kept;
+  static bool measured = false;
+  if (!measured || !(kept.Font == font)) {
+    const QFontMetrics metrics(font);
+    for (int c = 0; c < 256; ++c) {
+      kept.Advances[static_cast<std::size_t>(c)] = metrics.horizontalAdvance(QChar(static_cast<char16_t>(c)));
+    }
+    kept.Height = metrics.height();
+    kept.Font = font;
+    measured = true;
+  }
+  return kept;
+}
+
 }  // namespace
 
 void PaintBackdrop(QWidget* widget) {
@@ -148,12 +176,12 @@ bool SetLabelTextInRoom(QLabel* label, std::string_view text, int room) {
   label->setText(Latin1(text));
   // The advances of the characters, and a pixel more for each (kerning never widens a pair by as
   // much), tell that a text fits without laying it out as sizeHint() does.
-  const QFontMetrics metrics = label->fontMetrics();
+  const Latin1Metrics& metrics = Latin1MetricsOf(label->font());
   int width = 2 * label->margin();
   for (const char c : text) {
-    width += metrics.horizontalAdvance(QChar(static_cast<char16_t>(static_cast<unsigned char>(c)))) + 1;
+    width += metrics.Advances[static_cast<unsigned char>(c)] + 1;
   }
-  if (width <= room && label->width() == room && metrics.height() + 2 * label->margin() <= label->height()) {
+  if (width <= room && label->width() == room && metrics.Height + 2 * label->margin() <= label->height()) {
     return true;
   }
   const QSize hint = label->sizeHint();
