@@ -81,7 +81,7 @@ ZRV_QT_WINDOWS=$dest cmake -S "$src" -B "$work/build" -G Ninja "${launcher[@]}" 
   -DFEATURE_gui=ON -DFEATURE_widgets=ON -DFEATURE_testlib=ON \
   -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF \
   -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_vulkan=OFF -DFEATURE_zstd=OFF \
-  -DFEATURE_sql_sqlite=OFF -DFEATURE_androiddeployqt=OFF
+  -DFEATURE_androiddeployqt=OFF
 cmake --build "$work/build" --parallel 2
 cmake --install "$work/build"
 echo "qt6-base $qt_version, $(x86_64-w64-mingw32-g++-posix --version | head -n 1)" >"$dest/.complete"

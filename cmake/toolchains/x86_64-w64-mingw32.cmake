@@ -1,6 +1,7 @@
 # Cross build for 64-bit Windows with Debian's mingw-w64 (the posix thread model: std::thread,
 # std::mutex and std::condition_variable need it). Programs built here run under wine, which is the
-# emulator for test discovery and CTest.
+# emulator for test discovery and CTest. scripts/build-qt-windows.sh builds Qt with this file too,
+# and its cache is keyed by it.
 #
 # Qt for Windows is not packaged by Debian; scripts/build-qt-windows.sh builds it from Debian's
 # qt6-base source into a cache folder. That folder comes from ZRV_QT_WINDOWS in the environment, or
@@ -30,8 +31,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(QT_HOST_PATH /usr CACHE PATH "Qt host tools (moc, uic, rcc) of the build machine")
 set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "CMake files of the host Qt")
 
-# Building Qt itself runs nothing it builds, so wine is only needed for this project's tests.
-find_program(ZRV_WINE NAMES wine)
-if(ZRV_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR "${ZRV_WINE}")
-endif()
+# How programs built here are run on this machine: wine. Kept apart so that changing it does not
+# change the Qt cache's key (building Qt runs nothing it builds).
+include(${CMAKE_CURRENT_LIST_DIR}/wine-emulator.cmake)

@@ -127,6 +127,13 @@ bool OsFile::Close() {
 std::string OsFile::GoneReason(const std::string& path) {
   BY_HANDLE_FILE_INFORMATION open{};
   if (!::GetFileInformationByHandle(handle_, &open)) return ErrorText(::GetLastError());
+  // Deleted while open: gone at once on newer Windows, pending until the last handle closes on
+  // older ones.
+  FILE_STANDARD_INFO standard{};
+  if (::GetFileInformationByHandleEx(handle_, FileStandardInfo, &standard, sizeof standard) &&
+      standard.DeletePending) {
+    return "the file was removed";
+  }
   const std::wstring widePath = Wide(path);
   // No access asked for: only the identity is read. A file removed while open is pending deletion
   // and cannot be opened any more.

@@ -97,7 +97,14 @@ TEST(Connection, UnplugReplugAndAMouseWhileConnected) {
 
   // Another device arriving rebuilds the connection: command 10 again, caption again.
   auto keyboard = b.PlugOther(u"Keyboard");
+#ifdef _WIN32
+  // A reader's hand-off is a posted event on Windows, so the identity reply may already be shown
+  // in the round that ran the scan; the second identity request below shows the rebuild.
+  EXPECT_TRUE(b.Status() == "Connected" || b.Status().startsWith(QStringLiteral("Connected to ")))
+      << b.Status().toStdString();
+#else
   EXPECT_EQ(b.Status(), "Connected");
+#endif
   ASSERT_TRUE(b.Identified());
   EXPECT_EQ(driver.Count(CommandCode::ReadIdentity), 2u);
   EXPECT_EQ(b.Items(), (QStringList{"USB Optical Mouse", "ZRVXXX", "Keyboard"}));
@@ -254,12 +261,16 @@ TEST(Connection, ClosingTheWindowStopsTheReaderAndTheWriterAndSendsNothing) {
   ASSERT_TRUE(b.FirstScan());
   Driver driver = b.PlugDriver();
   ASSERT_TRUE(b.Identified());
+#ifndef _WIN32
   const int threadsConnected = ThreadCount();
+#endif
   const std::size_t received = driver.Sim().Received().size();
   b.Form.reset();
   EXPECT_EQ(driver.Sim().Received().size(), received);
   EXPECT_EQ(driver.Device->OpenHandleCount(), 0);
-  EXPECT_EQ(ThreadCount(), threadsConnected - 2);
+#ifndef _WIN32
+  EXPECT_EQ(ThreadCount(), threadsConnected - 2);  // threads are counted through /proc
+#endif
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 class RecorderPageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = MakeScratchFolder("zrv-recorder-page");
+    dir_ = MakeScratchFolder("zrv-page");
     ASSERT_FALSE(dir_.empty());
     page_ = &b.Form->Recorder();
     // The page's clocks follow the test's time, so 5 s after a fault is 125 ticks, not a wait.

@@ -160,6 +160,11 @@ TEST_F(RecorderTest, DiskFillingUpMidwayKeepsEveryWholeRowWrittenBefore) {
 TEST_F(RecorderTest, FileRemovedOrMadeReadOnlyStopsTheRecording) {
   for (const bool remove : {true, false}) {
     SCOPED_TRACE(remove ? "removed" : "read-only");
+    if (remove && test::UnderWine()) {
+      // wine keeps a file deleted while open, name and all, until its last handle closes, and
+      // reports no pending deletion; Windows does neither.
+      continue;
+    }
     const fs::path file = dir_ / (remove ? "gone.csv" : "locked.csv");
     ASSERT_TRUE(recorder_->StartRecording(file.string(), SteadyTime(now_)));
     Poll(now_ + 2s);

@@ -2,13 +2,16 @@
 // the time zone, a fresh scratch folder).
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <random>
 #include <string>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -39,13 +42,26 @@ inline void ReadZoneAgain() {
 #endif
 }
 
-// A new empty folder in the system's temporary folder; empty path when none could be made.
+// Whether this Windows program runs under wine rather than on Windows.
+inline bool UnderWine() {
+#ifdef _WIN32
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
+// A new empty folder in the system's temporary folder; empty path when none could be made. Kept
+// short: some tests show the path in a status line of fixed width, and Windows' temporary folder
+// is longer than /tmp.
 inline std::filesystem::path MakeScratchFolder(const std::string& prefix) {
   std::error_code ignored;
   std::random_device seed;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::filesystem::path candidate =
-        std::filesystem::temp_directory_path(ignored) / (prefix + "-" + std::to_string(seed()));
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "-%06x", static_cast<unsigned>(seed() & 0xFFFFFFu));
+    const std::filesystem::path candidate = std::filesystem::temp_directory_path(ignored) / (prefix + suffix);
     if (std::filesystem::create_directory(candidate, ignored)) return candidate;
   }
   return {};
