@@ -1,7 +1,9 @@
 // Finding the driver among the HID devices, and following plug events.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <dirent.h>
+#endif
 
 #include <fstream>
 #include <string>
@@ -184,6 +186,7 @@ TEST(Connection, ADriverThatNeverAnswersStaysConnectedWithoutPolling) {
   EXPECT_EQ(driver.Codes(), std::vector<int>{10});
 }
 
+#ifndef _WIN32
 std::string ReadLine(const std::string& path) {
   std::ifstream file(path);
   std::string line;
@@ -206,7 +209,13 @@ int ThreadCount() {
   return count;
 }
 
+#endif
+
 TEST(Connection, HundredPlugCyclesWhilePollingLeaveNoReaderRunning) {
+#ifdef _WIN32
+  // The threads are counted through /proc. The readers end the same way on every system.
+  GTEST_SKIP() << "counts threads through /proc";
+#else
   Bench b;
   ASSERT_TRUE(b.FirstScan());
   auto mouse = b.PlugOther(u"USB Optical Mouse");
@@ -237,6 +246,7 @@ TEST(Connection, HundredPlugCyclesWhilePollingLeaveNoReaderRunning) {
   }
   for (const auto& device : b.Form->ListedDevices()) EXPECT_FALSE(device->ReaderRunning());
   EXPECT_EQ(ThreadCount(), threadsBefore);
+#endif
 }
 
 TEST(Connection, ClosingTheWindowStopsTheReaderAndTheWriterAndSendsNothing) {
