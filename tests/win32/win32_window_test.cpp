@@ -7,7 +7,6 @@
 #include <QStringList>
 #include <QtGlobal>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -36,13 +35,8 @@ CountedBoxes& AppBoxes() {
 
 // What the window lists for a device: its product string, else its ids.
 QString ListText(const SeenDevice& device) {
-  if (!device.Product.empty()) {
-    return QString::fromUtf16(device.Product.data(), static_cast<qsizetype>(device.Product.size()));
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, "Device VID=%04X PID=%04X", device.Attributes.VendorID,
-                device.Attributes.ProductID);
-  return QString::fromLatin1(text);
+  if (!device.Product.empty()) return QString::fromStdU16String(device.Product);
+  return QString::asprintf("Device VID=%04X PID=%04X", device.Attributes.VendorID, device.Attributes.ProductID);
 }
 
 TEST(Win32Window, OtherHidDevicesAloneLeaveDisconnectedAndAreListed) {
