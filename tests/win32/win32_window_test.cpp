@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "link/hid_device.h"
+#include "link/hid_device_controller.h"
 #include "link/test_support/run_until.h"
 #include "link/test_support/scratch_user_folders.h"
 #include "link/ttimer.h"
@@ -77,6 +79,32 @@ TEST(Win32Window, OtherHidDevicesAloneLeaveDisconnectedAndAreListed) {
     EXPECT_FALSE(device->ReaderRunning());
   }
   EXPECT_EQ(boxes.Shown + AppBoxes().Shown, 0);
+}
+
+// The device layer's reader thread on a real read handle: it waits slice after slice, and stopping
+// it ends the outstanding read without waiting for a report that never comes.
+TEST(Win32Window, AReaderOnAnAttachedDeviceWaitsInSlicesAndStops) {
+  Win32HidPlatform platform;
+  if (SeenDevices(platform).empty()) GTEST_SKIP() << "no HID device is attached to this machine";
+  THidDeviceController controller(platform);
+  ASSERT_TRUE(RunUntil([&] { return controller.Count() > 0; }));
+  int index = 0;
+  while (index < controller.Count() && !controller.Device(index)->ReadWriteAccess()) ++index;
+  if (index == controller.Count()) GTEST_SKIP() << "no HID device opens for reading and writing here";
+  std::unique_ptr<THidDevice> device;
+  ASSERT_TRUE(controller.ClaimByIndex(device, index));
+  if (device->GetCapabilities().InputReportByteLength == 0) GTEST_SKIP() << "the device sends no reports";
+  device->SetReadSliceTime(10);
+  int reports = 0;
+  device->SetOnData([&](THidDevice*, std::uint8_t, const std::uint8_t*, std::uint16_t) { ++reports; });
+  ASSERT_TRUE(device->ReaderRunning());
+  ASSERT_TRUE(RunUntil([&] { return device->ReadHandle() != kInvalidHidHandle; }));
+  RunRounds(50);
+  EXPECT_EQ(reports, 0);  // nobody moves wine's devices
+  device->SetOnData(nullptr);
+  EXPECT_FALSE(device->ReaderRunning());
+  device.reset();
+  EXPECT_EQ(platform.OpenHandleCount(), 0u);
 }
 
 }  // namespace
