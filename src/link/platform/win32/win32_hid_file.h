@@ -57,7 +57,7 @@ class Win32HidFile {
   HANDLE readEvent_ = nullptr;   // manual reset, as GetOverlappedResult wants
   HANDLE writeEvent_ = nullptr;
 
-  mutable std::mutex mutex_;  // guards everything below; never held across a slice's wait
+  mutable std::mutex mutex_;  // guards everything below; held across no wait but a cancel's completion
   ReadState state_ = ReadState::Idle;
   OVERLAPPED readOverlapped_{};
   bool resultOk_ = false;
