@@ -19,5 +19,7 @@ sleep 2
 app=$!
 # The demo plugs its simulated driver in after one second; give the readings time to move.
 sleep "${ZRV_SCREENSHOT_WAIT:-12}"
+# The window alone: the rest of the screen is black.
 import -window root "$out"
+convert "$out" -trim +repage "$out"
 echo "$out"
