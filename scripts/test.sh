@@ -2,8 +2,8 @@
 # Sets everything up, builds, and runs every test suite: the unit, window and end-to-end tests, a
 # plain release build, the same tests under AddressSanitizer + UndefinedBehaviorSanitizer and the
 # threaded ones under ThreadSanitizer, a short fuzzing run, the real kernel HID stack in a virtual
-# machine, the Debian package, and all of the tests and the package again for Debian arm64. Exits
-# non-zero when any of them fails.
+# machine, the Debian package, all of the tests and the package again for Debian arm64, and the
+# Windows build with its tests under wine and its zip. Exits non-zero when any of them fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 export CTEST_OUTPUT_ON_FAILURE=1
@@ -76,6 +76,9 @@ stage "Debian package" bash tests/packaging/check-package.sh
 # Debian arm64 (Raspberry Pi, ARM laptops): a cross build in a Debian root of its own, the whole CTest
 # suite under qemu-user, and the arm64 package.
 stage "arm64 (cross build, tests under qemu-user, package)" bash scripts/test-arm64.sh
+# Windows x64: Qt for Windows built once into a cache, a mingw-w64 cross build, the CTest suite under
+# wine, and the zip with its DLL check.
+stage "Windows (cross build, tests under wine, zip)" bash scripts/test-windows.sh
 
 echo
 echo "total time: $((SECONDS - start_all)) s"

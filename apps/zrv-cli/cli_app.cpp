@@ -17,7 +17,12 @@
 #include "cli_output.h"
 #include "cli_simulation.h"
 #include "driver_link.h"
+// The operating system's HID backend. The Windows one lives in src/link/platform/win32/.
+#ifdef _WIN32
+#include "link/platform/win32/win32_hid_platform.h"
+#else
 #include "link/platform/linux/linux_hid_platform.h"
+#endif
 #include "protocol/report_framing.h"
 #include "record/csv_row.h"
 #include "record/sample.h"
@@ -322,7 +327,11 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
     Simulation simulation(options.scenario);
     return runner.Run(simulation.Platform());
   }
+#ifdef _WIN32
+  Win32HidPlatform platform;
+#else
   LinuxHidPlatform platform;
+#endif
   return runner.Run(platform);
 }
 

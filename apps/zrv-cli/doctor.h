@@ -35,14 +35,19 @@ class IDoctorProbes {
   virtual std::string InstalledUdevRule() = 0;
   virtual SessionKind Session() = 0;
   virtual std::optional<NodeFacts> Node(const std::string& node) = 0;
+  // Whether file permissions decide who may open a HID device (Linux: udev rules set them). On
+  // Windows any user may open one; only another program holding it can shut this one out.
+  virtual bool AccessIsByPermission() { return true; }
 };
 
-// The real machine: the rules directories, logind (loginctl) and the environment, stat and sysfs.
+// The real machine. Linux: the rules directories, logind (loginctl) and the environment, stat and
+// sysfs. Windows: nothing to ask; access is not by permission.
 class SystemProbes final : public IDoctorProbes {
  public:
   std::string InstalledUdevRule() override;
   SessionKind Session() override;
   std::optional<NodeFacts> Node(const std::string& node) override;
+  bool AccessIsByPermission() override;
 };
 
 inline constexpr const char* kUdevRuleName = "70-zrv-pc.rules";

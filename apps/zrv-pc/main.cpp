@@ -1,5 +1,10 @@
 // The program entry: the application, the one window, the event loop; exit code 0 in every case.
+// The operating system's HID backend. The Windows one lives in src/link/platform/win32/.
+#ifdef _WIN32
+#include "link/platform/win32/win32_hid_platform.h"
+#else
 #include "link/platform/linux/linux_hid_platform.h"
+#endif
 #include "link/ttimer.h"
 #include "ui/application.h"
 #include "ui/form1.h"
@@ -9,7 +14,11 @@ namespace {
 
 void RunWindow(zrv::QtMessageBoxes& boxes) {
   // Outlives the window and every device object the window holds.
+#ifdef _WIN32
+  zrv::Win32HidPlatform platform;
+#else
   zrv::LinuxHidPlatform platform;
+#endif
   zrv::TForm1 form(zrv::RealTimeSource(), boxes, platform);
   boxes.SetParent(&form);
   form.show();

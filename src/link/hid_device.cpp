@@ -1,9 +1,5 @@
 #include "link/hid_device.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <QSocketNotifier>
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -215,17 +211,12 @@ void THidDevice::StopReader() {
 // ---------------------------------------------------------------------------------------------
 
 THidDeviceReadThread::THidDeviceReadThread(THidDevice& device)
-    : device_(device), reportBuffer_(device.GetCapabilities().InputReportByteLength) {
-  wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wakeFd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-  notifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read);
-  QObject::connect(notifier_, &QSocketNotifier::activated, [this] { OnWakeup(); });
-}
+    : device_(device),
+      reportBuffer_(device.GetCapabilities().InputReportByteLength),
+      wakeup_([this] { OnWakeup(); }) {}
 
 THidDeviceReadThread::~THidDeviceReadThread() {
   if (thread_.joinable()) Stop();
-  delete notifier_;
-  ::close(wakeFd_);
 }
 
 void THidDeviceReadThread::Start() {
@@ -284,8 +275,7 @@ void THidDeviceReadThread::HandOff(Pending kind) {
     released_ = false;
   }
   changed_.notify_all();  // a Stop waiting on the UI thread serves it itself
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+  wakeup_.Signal();
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return pending_ == Pending::None || released_; });
 }
@@ -299,8 +289,6 @@ void THidDeviceReadThread::PauseOneSlice() {
 void THidDeviceReadThread::OnWakeup() {
   // Held for the whole call: the handler may stop this reader and its device may drop it.
   const std::shared_ptr<THidDeviceReadThread> self = shared_from_this();
-  std::uint64_t count = 0;
-  [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
   Serve();
 }
 

@@ -17,8 +17,7 @@
 #include "link/bound_event.h"
 #include "link/hid_report_writer.h"
 #include "link/platform/hid_platform.h"
-
-class QSocketNotifier;
+#include "link/thread_wakeup.h"
 
 namespace zrv {
 
@@ -221,8 +220,7 @@ class THidDeviceReadThread : public std::enable_shared_from_this<THidDeviceReadT
 
   std::thread thread_;
   std::atomic<bool> stopRequested_{false};
-  int wakeFd_ = -1;  // eventfd: the reader signals the UI thread here
-  QSocketNotifier* notifier_ = nullptr;
+  TThreadWakeup wakeup_;  // the reader signals the UI thread here
 
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -1,9 +1,5 @@
 #include "link/hid_report_writer.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -11,19 +7,14 @@
 
 namespace zrv {
 
-THidReportWriter::THidReportWriter(IHidPlatform& platform) : platform_(platform) {
-  wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wakeFd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-  notifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read);
-  QObject::connect(notifier_, &QSocketNotifier::activated, [this] { DeliverOutcomes(); });
+THidReportWriter::THidReportWriter(IHidPlatform& platform)
+    : platform_(platform), wakeup_([this] { DeliverOutcomes(); }) {
   thread_ = std::thread([this] { Run(); });
 }
 
 THidReportWriter::~THidReportWriter() {
   Retire();
   if (thread_.joinable()) thread_.join();
-  delete notifier_;
-  ::close(wakeFd_);
 }
 
 THidReportWriter::Posted THidReportWriter::Post(HidHandle handle, const std::uint8_t* report,
@@ -108,14 +99,9 @@ void THidReportWriter::AddOutcomeLocked(std::uint32_t tag, bool written) {
   outcomes_[outcomeCount_++] = Outcome{tag, written};
 }
 
-void THidReportWriter::Signal() {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
-}
+void THidReportWriter::Signal() { wakeup_.Signal(); }
 
 void THidReportWriter::DeliverOutcomes() {
-  std::uint64_t wakeups = 0;
-  [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &wakeups, sizeof wakeups);
   std::array<Outcome, kSlots + 1> outcomes{};
   std::size_t count = 0;
   {

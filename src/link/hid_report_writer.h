@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "link/platform/hid_platform.h"
+#include "link/thread_wakeup.h"
 
-class QSocketNotifier;
 
 namespace zrv {
 
@@ -98,8 +98,7 @@ class THidReportWriter {
   std::atomic<std::uint64_t> refused_{0};
   std::atomic<std::uint64_t> droppedPolls_{0};
 
-  int wakeFd_ = -1;  // eventfd: the thread tells the UI thread that outcomes wait
-  QSocketNotifier* notifier_ = nullptr;
+  TThreadWakeup wakeup_;  // the thread tells the UI thread that outcomes wait
   std::thread thread_;
 };
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <ctime>
 
+#include "record/local_time.h"
+
 namespace zrv {
 namespace {
 
@@ -68,13 +70,14 @@ void AppendLocalTime(std::string& out, WallTime wall) {
   }
   const auto t = static_cast<std::time_t>(seconds);
   std::tm local{};
-  localtime_r(&t, &local);
+  long offsetSeconds = 0;
+  LocalTimeOf(t, local, offsetSeconds);
   char text[48];
   const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
   out.append(text, n);
   out.push_back('.');
   AppendInt(out, milli, 3);
-  const long offsetMinutes = local.tm_gmtoff / 60;
+  const long offsetMinutes = offsetSeconds / 60;
   out.push_back(offsetMinutes < 0 ? '-' : '+');
   const long magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
   AppendInt(out, magnitude / 60, 2);

@@ -1,94 +1,35 @@
 #include "record/file_writer.h"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
-namespace zrv {
+#include "record/os_file.h"
 
-struct FileWriter::Stream {
-  FileId Id = 0;
-  int Fd = -1;
-  std::string Path;
-  off_t Committed = 0;       // bytes known to be whole rows on the disk
-  std::uint64_t Rows = 0;    // rows within those bytes
-  bool Failed = false;
-};
+namespace zrv {
 
 namespace {
 
-std::string ErrorText(int error) {
-  char buffer[128];
-  // The GNU variant returns the message (possibly not in the buffer).
-  return strerror_r(error, buffer, sizeof buffer);
+// Paths travel as UTF-8; on Windows a plain narrow string would be read in the ANSI code page.
+std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-// Writes all of `bytes`; false with errno set on failure.
-bool WriteAll(int fd, const std::string& bytes) {
-  const char* data = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, data, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    data += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Syncs `fd` to the disk. Files that cannot be synced (special files) report EINVAL or EROFS,
-// which loses nothing.
-bool Sync(int fd) { return ::fdatasync(fd) == 0 || errno == EINVAL || errno == EROFS; }
-
-std::string ParentFolder(const std::string& path) {
-  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  return parent.empty() ? std::string(".") : parent.string();
-}
-
-// Why writing on into an open file would no longer reach what the operator sees: the file was
-// removed or replaced, or its folder, the file or the file system was made read-only. Empty when
-// all is well.
-std::string StreamGoneReason(int fd, const std::string& path) {
-  struct stat open {};
-  struct stat named {};
-  if (::fstat(fd, &open) != 0) return ErrorText(errno);
-  if (::stat(path.c_str(), &named) != 0 || named.st_dev != open.st_dev ||
-      named.st_ino != open.st_ino) {
-    return "the file was removed";
-  }
-  if (S_ISREG(open.st_mode) && (open.st_mode & 0222) == 0) {
-    return "the file was made read-only";
-  }
-  struct stat folder {};
-  if (::stat(ParentFolder(path).c_str(), &folder) != 0) {
-    return "the folder was removed";
-  }
-  if ((folder.st_mode & 0222) == 0) {
-    return "the folder was made read-only";
-  }
-  struct statvfs fs {};
-  if (::fstatvfs(fd, &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0) {
-    return "the file system is read-only";
-  }
-  return {};
+std::string Utf8Of(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
 }
 
 }  // namespace
+
+struct FileWriter::Stream {
+  FileId Id = 0;
+  OsFile File;
+  std::string Path;
+  std::uint64_t Committed = 0;  // bytes known to be whole rows on the disk
+  std::uint64_t Rows = 0;       // rows within those bytes
+  bool Failed = false;
+};
 
 FileWriter::FileWriter() = default;
 
@@ -153,7 +94,7 @@ void FileWriter::Report(Outcome outcome) {
 void FileWriter::Run() {
   // Named, so that it reads as the recorder's in a list of threads and is not taken for a
   // device's reader or writer.
-  pthread_setname_np(pthread_self(), "zrv-files");
+  OsFile::NameThisThread("zrv-files");
   std::vector<Stream> streams;
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -173,9 +114,7 @@ void FileWriter::Run() {
     }
   }
   lock.unlock();
-  for (Stream& stream : streams) {
-    if (stream.Fd >= 0) ::close(stream.Fd);
-  }
+  streams.clear();  // closes what is still open
 }
 
 void FileWriter::RunJob(Job& job, std::vector<Stream>& streams) {
@@ -186,11 +125,10 @@ void FileWriter::RunJob(Job& job, std::vector<Stream>& streams) {
     return nullptr;
   };
   auto fail = [this](Stream& stream, const std::string& reason) {
-    if (stream.Fd >= 0) {
+    if (stream.File.IsOpen()) {
       // Whole rows only: a row cut in half by a full disk goes.
-      static_cast<void>(::ftruncate(stream.Fd, stream.Committed));
-      ::close(stream.Fd);
-      stream.Fd = -1;
+      stream.File.TruncateTo(stream.Committed);
+      stream.File.Close();
     }
     stream.Failed = true;
     Report(Outcome{stream.Id, Outcome::Kind::Failed, stream.Path, reason, stream.Rows});
@@ -198,32 +136,31 @@ void FileWriter::RunJob(Job& job, std::vector<Stream>& streams) {
 
   switch (job.What) {
     case Job::Kind::Open: {
-      streams.push_back(Stream{job.Id, -1, job.Path, 0, 0, false});
+      streams.push_back(Stream{job.Id, OsFile(), job.Path, 0, 0, false});
       Stream& stream = streams.back();
-      stream.Fd = ::open(job.Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-      if (stream.Fd < 0) {
-        fail(stream, ErrorText(errno));
+      if (!stream.File.Open(job.Path, OsFile::Create::Truncate)) {
+        fail(stream, stream.File.Error());
         return;
       }
-      if (!WriteAll(stream.Fd, job.Bytes) || !Sync(stream.Fd)) {
-        fail(stream, ErrorText(errno));
+      if (!stream.File.WriteAll(job.Bytes) || !stream.File.Sync()) {
+        fail(stream, stream.File.Error());
         return;
       }
-      stream.Committed = static_cast<off_t>(job.Bytes.size());
+      stream.Committed = job.Bytes.size();
       return;
     }
     case Job::Kind::Append: {
       Stream* stream = find(job.Id);
       if (stream == nullptr || stream->Failed) return;
-      if (std::string gone = StreamGoneReason(stream->Fd, stream->Path); !gone.empty()) {
+      if (std::string gone = stream->File.GoneReason(stream->Path); !gone.empty()) {
         fail(*stream, gone);
         return;
       }
-      if (!WriteAll(stream->Fd, job.Bytes) || !Sync(stream->Fd)) {
-        fail(*stream, ErrorText(errno));
+      if (!stream->File.WriteAll(job.Bytes) || !stream->File.Sync()) {
+        fail(*stream, stream->File.Error());
         return;
       }
-      stream->Committed += static_cast<off_t>(job.Bytes.size());
+      stream->Committed += job.Bytes.size();
       stream->Rows += job.Rows;
       return;
     }
@@ -231,11 +168,9 @@ void FileWriter::RunJob(Job& job, std::vector<Stream>& streams) {
       Stream* stream = find(job.Id);
       if (stream == nullptr) return;
       if (!stream->Failed) {
-        const int fd = stream->Fd;
-        stream->Fd = -1;
-        if (::close(fd) != 0) {
+        if (!stream->File.Close()) {
           stream->Failed = true;
-          Report(Outcome{stream->Id, Outcome::Kind::Failed, stream->Path, ErrorText(errno), stream->Rows});
+          Report(Outcome{stream->Id, Outcome::Kind::Failed, stream->Path, stream->File.Error(), stream->Rows});
         } else {
           Report(Outcome{stream->Id, Outcome::Kind::Closed, stream->Path, {}, stream->Rows});
         }
@@ -247,34 +182,33 @@ void FileWriter::RunJob(Job& job, std::vector<Stream>& streams) {
     case Job::Kind::Save: {
       Outcome outcome{job.Id, Outcome::Kind::Failed, job.Path, {}, 0};
       std::error_code error;
-      std::filesystem::create_directories(job.Path, error);
+      std::filesystem::create_directories(PathOf(job.Path), error);
       if (error) {
         outcome.Reason = error.message();
         Report(std::move(outcome));
         return;
       }
-      const std::filesystem::path name(job.Name);
-      int fd = -1;
+      const std::filesystem::path name = PathOf(job.Name);
+      OsFile file;
       std::string path;
-      for (int attempt = 1; attempt <= 100 && fd < 0; ++attempt) {
-        std::string candidate = name.stem().string();
+      for (int attempt = 1; attempt <= 100 && !file.IsOpen(); ++attempt) {
+        std::string candidate = Utf8Of(name.stem());
         if (attempt > 1) candidate.append("-").append(std::to_string(attempt));
-        candidate += name.extension().string();
-        path = (std::filesystem::path(job.Path) / candidate).string();
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST) break;
+        candidate += Utf8Of(name.extension());
+        path = Utf8Of(PathOf(job.Path) / PathOf(candidate));
+        if (!file.Open(path, OsFile::Create::New) && !file.AlreadyExists()) break;
       }
-      if (fd < 0) {
-        outcome.Reason = ErrorText(errno);
+      if (!file.IsOpen()) {
+        outcome.Reason = file.Error();
         Report(std::move(outcome));
         return;
       }
       outcome.Path = path;
-      const bool written = WriteAll(fd, job.Bytes) && Sync(fd);
-      const int writeError = errno;
-      if (::close(fd) != 0 || !written) {
-        outcome.Reason = ErrorText(written ? errno : writeError);
-        ::unlink(path.c_str());  // half a capture would pass for a whole one
+      const bool written = file.WriteAll(job.Bytes) && file.Sync();
+      const std::string writeError = file.Error();
+      if (!file.Close() || !written) {
+        outcome.Reason = written ? file.Error() : writeError;
+        OsFile::Remove(path);  // half a capture would pass for a whole one
         Report(std::move(outcome));
         return;
       }

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "record/csv_row.h"
+#include "record/local_time.h"
 
 namespace zrv {
 namespace {
@@ -23,7 +24,8 @@ std::string CaptureFileName(const FaultCapture& capture) {
   const auto ms = duration_cast<milliseconds>(capture.OnsetWall.time_since_epoch()).count();
   const auto t = static_cast<std::time_t>(ms / 1000);
   std::tm local{};
-  localtime_r(&t, &local);
+  long offsetSeconds = 0;
+  LocalTimeOf(t, local, offsetSeconds);
   char text[64];
   const std::size_t n = std::strftime(text, sizeof text, "zrv-fault-%Y%m%d-%H%M%S", &local);
   std::string name(text, n);

@@ -1,5 +1,6 @@
 #include "ui/fonts.h"
 
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QStringList>
 
@@ -14,8 +15,16 @@ QString ResolveFamily() {
     return kTahoma;
   }
   bool loaded = false;
-  for (const char* file : {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"}) {
-    const int id = QFontDatabase::addApplicationFont(QString::fromLatin1(file));
+#ifdef _WIN32
+  // Windows brings Tahoma; a system without it gets the copy in the program's folder.
+  const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/fonts/");
+  const QStringList files = {folder + QStringLiteral("tahoma.ttf"), folder + QStringLiteral("tahomabd.ttf")};
+#else
+  const QStringList files = {QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"),
+                             QStringLiteral("/usr/share/wine/fonts/tahomabd.ttf")};
+#endif
+  for (const QString& file : files) {
+    const int id = QFontDatabase::addApplicationFont(file);
     if (id >= 0 && QFontDatabase::applicationFontFamilies(id).contains(kTahoma, Qt::CaseInsensitive)) {
       loaded = true;
     }

@@ -29,6 +29,8 @@ class FakeProbes final : public IDoctorProbes {
   std::string InstalledUdevRule() override { return rule; }
   SessionKind Session() override { return session; }
   std::optional<NodeFacts> Node(const std::string&) override { return node; }
+  bool AccessIsByPermission() override { return byPermission; }
+  bool byPermission = true;
   std::string rule;
   SessionKind session = SessionKind::LocalSeat;
   std::optional<NodeFacts> node;
@@ -394,6 +396,26 @@ TEST(CliDoctor, ANodeOffUsbIsNotHelpedByTheRule) {
   const Finding f = DiagnoseNoAccess(driver, probes);
   EXPECT_NE(f.Problem.find("not on USB"), std::string::npos) << f.Problem;
   EXPECT_NE(f.Fix.find("sudo"), std::string::npos);
+}
+
+TEST(CliDoctor, WhereAccessIsNotByPermissionTheHolderIsToBlameNotARule) {
+  FakeProbes probes;  // no rule installed, a remote session: both beside the point here
+  probes.byPermission = false;
+  probes.session = SessionKind::Remote;
+  DeviceEntry driver;
+  driver.Node = "\\\\?\\hid#vid_1234&pid_5678#1&2&0#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  driver.IsDriver = true;
+  const Finding f = DiagnoseNoAccess(driver, probes);
+  EXPECT_NE(f.Problem.find("another program"), std::string::npos) << f.Problem;
+  EXPECT_NE(f.Problem.find(driver.Node), std::string::npos) << f.Problem;
+  EXPECT_EQ(f.Problem.find("udev"), std::string::npos) << f.Problem;
+  EXPECT_EQ(f.Fix.find("sudo"), std::string::npos) << f.Fix;
+
+  // The whole report says the same and exits as for any driver that cannot be opened.
+  const DoctorReport report = Diagnose({driver}, probes, {}, 500);
+  ASSERT_EQ(report.Findings.size(), 1u);
+  EXPECT_EQ(report.Findings[0].Problem, f.Problem);
+  EXPECT_EQ(report.ExitCode, kExitNoAccess);
 }
 
 }  // namespace

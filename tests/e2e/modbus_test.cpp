@@ -143,7 +143,9 @@ TEST_F(ModbusPage, ASettingTheListsCannotShowIsNeitherShownNorSaved) {
   b.Combo("Cb_ModbusBaud")->setCurrentText(QStringLiteral("9600"));
   b.Click("Btn_SaveParams");
   ASSERT_EQ(driver.Codes().back(), 148);
-  EXPECT_EQ(LastReport()[7], 7);
+  const std::vector<std::uint8_t> saved = LastReport();
+  ASSERT_GE(saved.size(), 8u);
+  EXPECT_EQ(saved[7], 7);
   EXPECT_EQ(b.LabelText("Label_Status"), " ");
 }
 

@@ -8,6 +8,7 @@
 #include <limits>
 #include <locale>
 
+#include "../support/portable_env.h"
 #include "csv_reader.h"
 
 namespace zrv {
@@ -32,16 +33,16 @@ class CsvRowTest : public ::testing::Test {
     const char* tz = std::getenv("TZ");
     savedTz_ = tz != nullptr ? tz : "";
     hadTz_ = tz != nullptr;
-    setenv("TZ", "UTC", 1);
-    tzset();
+    test::SetEnv("TZ", "UTC");
+    test::ReadZoneAgain();
   }
   void TearDown() override {
     if (hadTz_) {
-      setenv("TZ", savedTz_.c_str(), 1);
+      test::SetEnv("TZ", savedTz_.c_str());
     } else {
-      unsetenv("TZ");
+      test::UnsetEnv("TZ");
     }
-    tzset();
+    test::ReadZoneAgain();
   }
 
   // 2026-03-04T05:06:07.089 UTC, and a steady start 1.5 s before the sample.
@@ -160,8 +161,8 @@ TEST_F(CsvRowTest, DisconnectionRowSaysSoAndLeavesReadingsEmpty) {
 }
 
 TEST_F(CsvRowTest, LocalTimeCarriesTheZoneOffsetAndMilliseconds) {
-  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-  tzset();
+  test::SetEnv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+  test::ReadZoneAgain();
   const auto row = Row(MakeSample(LiveStatus{}, DriverLimits{}, start_, kWall + 911ms));
   EXPECT_EQ(row[0], "2026-03-04T06:06:08.000+01:00");
 }

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Builds Qt (Core, Gui, Widgets, Test; shared, Release) for 64-bit Windows from Debian's own qt6-base
+# source with the mingw-w64 cross compiler, and installs it into a cache folder outside the checkout:
+#   /var/cache/zrv-pc/qt-windows/<Qt source version>-<compiler version>-<hash of this script and the
+#   toolchain file>
+# Does nothing when that folder is complete. The source version is the one of the installed
+# qt6-base-dev-tools, whose moc, uic and rcc the cross build uses: host tools and libraries must be
+# the same Qt version.
+#   --print-prefix  print the folder and exit (builds nothing)
+# Needs root (apt) unless the packages are present. Takes about 20 minutes of two cores.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+toolchain=$PWD/cmake/toolchains/x86_64-w64-mingw32.cmake
+cache_root=${ZRV_CACHE_DIR:-/var/cache/zrv-pc}/qt-windows
+
+version_of() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo none; }
+prefix() {
+  local qt cc crt sum
+  qt=$(version_of qt6-base-dev-tools)
+  cc=$(version_of g++-mingw-w64-x86-64-posix)
+  crt=$(version_of mingw-w64-x86-64-dev)
+  sum=$(cat "$0" "$toolchain" | sha256sum | cut -c1-12)
+  # Debian versions hold '+' and ':', which are fine in a folder name but not in every tool's path.
+  echo "$cache_root/qt${qt//[:+~]/_}-gcc${cc//[:+~]/_}-crt${crt//[:+~]/_}-$sum"
+}
+
+if [ "${1:-}" = "--print-prefix" ]; then
+  prefix
+  exit 0
+fi
+
+packages=(qt6-base-dev-tools g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+  cmake ninja-build dpkg-dev xz-utils)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+dest=$(prefix)
+if [ -f "$dest/.complete" ]; then
+  echo "Qt for Windows: cached in $dest"
+  exit 0
+fi
+qt_version=$(version_of qt6-base-dev-tools)
+t0=$SECONDS
+work=$cache_root/work
+rm -rf "$work" "$dest"
+mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/apt/parts"
+
+# Debian's source package through a deb-src list of our own: the machine's apt sources stay as they are.
+echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main" \
+  >"$work/apt/sources.list"
+apt_opts=(-o "Dir::Etc::SourceList=$work/apt/sources.list" -o "Dir::Etc::SourceParts=$work/apt/parts"
+  -o "Dir::State::Lists=$work/apt/lists" -o "Dir::Cache=$work/apt/cache" -o "APT::Sandbox::User=root")
+apt-get "${apt_opts[@]}" update
+(cd "$work" && apt-get "${apt_opts[@]}" source "qt6-base=$qt_version")
+src=$(find "$work" -maxdepth 1 -type d -name 'qt6-base-*' | head -n 1)
+
+launcher=()
+command -v ccache >/dev/null && launcher=(-DQT_USE_CCACHE=ON)
+# Only what the tool needs. Debian's source has no tablet headers; OpenGL is switched off at the
+# input (the feature switch alone leaves the Windows platform plugin half-configured); Direct2D
+# stays on (the default), the platform plugin's paint engine.
+ZRV_QT_WINDOWS=$dest cmake -S "$src" -B "$work/build" -G Ninja "${launcher[@]}" \
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=Release \
+  -DBUILD_SHARED_LIBS=ON \
+  -DCMAKE_INSTALL_PREFIX="$dest" \
+  -DQT_HOST_PATH=/usr \
+  -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+  -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
+  -DFEATURE_tabletevent=OFF \
+  -DINPUT_opengl=no \
+  -DFEATURE_direct2d=ON \
+  -DFEATURE_gui=ON -DFEATURE_widgets=ON -DFEATURE_testlib=ON \
+  -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF \
+  -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_vulkan=OFF -DFEATURE_zstd=OFF \
+  -DFEATURE_androiddeployqt=OFF
+cmake --build "$work/build" --parallel 2
+cmake --install "$work/build"
+echo "qt6-base $qt_version, $(x86_64-w64-mingw32-g++-posix --version | head -n 1)" >"$dest/.complete"
+rm -rf "$work"
+echo "Qt for Windows: built into $dest in $((SECONDS - t0)) s"
