@@ -1,5 +1,6 @@
 #include "driver_link.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QString>
@@ -15,7 +16,10 @@ namespace zrv::cli {
 
 DriverLink::DriverLink(IHidPlatform& platform) : platform_(platform) {
   deadline_.setSingleShot(true);
-  QObject::connect(&deadline_, &QTimer::timeout, [this] { deadlinePassed_ = true; });
+  QObject::connect(&deadline_, &QTimer::timeout, [this] {
+    deadlinePassed_ = true;
+    WakeWaiter();
+  });
   controller_ = std::make_unique<THidDeviceController>(platform_);
   // Loading: assigning the handler must not scan at once; the controller's own forced first scan
   // does that from the event loop.
@@ -30,6 +34,15 @@ DriverLink::~DriverLink() {
   device_ = nullptr;
   claimed_.clear();  // hands the drivers back while the controller still exists
   controller_.reset();
+}
+
+void DriverLink::WakeWaiter() {
+  // The waits below run processEvents(WaitForMoreEvents) until their condition holds. On Windows
+  // the dispatcher delivers posted events (precise timers, the reply's wake-up) when the call
+  // starts, and those do not count as work done: if such an event ends the wait, the call goes on
+  // to sleep until some other message comes, which may be never. Waking the dispatcher makes the
+  // call return so that the loop sees its condition.
+  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) dispatcher->wakeUp();
 }
 
 bool DriverLink::WaitFor(const std::function<bool()>& done, int ms) {
@@ -73,6 +86,7 @@ void DriverLink::Changed(QObject* /*sender*/) {
   if (discovered_) return;
   controller_->EnumerateDevices();
   discovered_ = true;
+  WakeWaiter();
 }
 
 std::vector<DeviceEntry> DriverLink::Drivers() const {
@@ -153,6 +167,7 @@ void DriverLink::Reply(THidDevice* /*device*/, std::uint8_t /*reportId*/, const 
     goodFrames_ = static_cast<std::uint16_t>(data[4] | (data[5] << 8));
   }
   ++replies_[data[0]];
+  WakeWaiter();
 }
 
 bool DriverLink::Request(const std::uint8_t* payload, std::size_t length, std::uint8_t replyCode,

@@ -74,6 +74,8 @@ class DriverLink {
  private:
   bool Enumerate(THidDevice* device, int index);
   void Changed(QObject* sender);
+  // Makes a running WaitFor or Discover look at its condition again.
+  static void WakeWaiter();
   void Reply(THidDevice* device, std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size);
 
   IHidPlatform& platform_;
