@@ -53,15 +53,6 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 wine_up() {
   mkdir -p "$(dirname "$WINEPREFIX")" || return 1
-  # The server refuses to start for a prefix that does not exist yet; a fresh prefix is made first and
-  # its passing server let go, so that the lasting one below always starts. Without it the server
-  # and wine's own services (among them the bus of its virtual HID mouse and keyboard, which the
-  # Windows HID tests run against) would come and go with every test, started by a test and holding
-  # its output pipe.
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i </dev/null >/dev/null 2>&1 || return 1
-    wineserver -w </dev/null >/dev/null 2>&1
-  fi
   # Fails only when the prefix's server already runs, which serves as well.
   wineserver -p </dev/null >/dev/null 2>&1
   wineboot -i </dev/null >/dev/null 2>&1 || return 1
