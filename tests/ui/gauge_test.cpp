@@ -98,7 +98,7 @@ TEST_F(GaugeTest, ShowsWhatAPlainBarShowsUnderEveryLookItPassesThrough) {
   BothBars(&QProgressBar::setTextVisible, true);
   Sweep("with its text");
   QFont bigger = window_.font();
-  bigger.setPointSize(bigger.pointSize() + 3);
+  bigger.setPointSize(bigger.pointSize() * 2);
   window_.setFont(bigger);
   Sweep("with its text in a bigger font");
   BothBars(&QProgressBar::setInvertedAppearance, true);
