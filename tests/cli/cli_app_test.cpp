@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -82,8 +84,12 @@ class CliApp : public ::testing::Test {
   }
 
   std::string TempFile(const std::string& content) {
+    // Named by process and test: CTest runs the cases as processes side by side, and one case's
+    // full settings file must not stand in for another's half-written one.
     const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("zrv-cli-test-" + std::to_string(files_.size()) + ".json");
+        std::filesystem::temp_directory_path() /
+        ("zrv-cli-test-" + std::to_string(QCoreApplication::applicationPid()) + "-" +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + std::to_string(files_.size()) + ".json");
     std::ofstream(path) << content;
     files_.push_back(path);
     return path.string();
