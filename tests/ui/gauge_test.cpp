@@ -64,7 +64,9 @@ class GaugeTest : public ::testing::Test {
     }
     plain_.setValue(37);
     const QImage look = plain_.grab().toImage();
-    if (lookMustChange) EXPECT_FALSE(look == lastLook_) << where << ": the look did not change";
+    if (lookMustChange) {
+      EXPECT_FALSE(look == lastLook_) << where << ": the look did not change";
+    }
     lastLook_ = look;
   }
   void BothBars(void (QProgressBar::*set)(bool), bool on) {
