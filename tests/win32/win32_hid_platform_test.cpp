@@ -25,7 +25,7 @@ class Win32HidPlatformTest : public ::testing::Test {
  protected:
   void SetUp() override {
     seen_ = test::SeenDevices(platform_);
-    if (seen_.empty()) ZRV_SKIP_WITHOUT_DEVICE("no HID device is attached to this machine");
+    if (seen_.empty()) GTEST_SKIP() << "no HID device is attached to this machine";
   }
   // The first device whose interface opens for reading (not so on Windows for keyboards and mice).
   HidHandle OpenReadable(std::vector<std::uint8_t>& buffer) {
@@ -118,7 +118,7 @@ TEST_F(Win32HidPlatformTest, WhatEachHandleRefuses) {
 TEST_F(Win32HidPlatformTest, ReadStaysPendingUntilCancelledOrClosedAndEndsEmpty) {
   std::vector<std::uint8_t> buffer;
   const HidHandle h = OpenReadable(buffer);
-  if (h == kInvalidHidHandle) ZRV_SKIP_WITHOUT_DEVICE("no HID device opens for reading here");
+  if (h == kInvalidHidHandle) GTEST_SKIP() << "no HID device opens for reading here";
   std::uint32_t error = 0, bytes = 9;
   // Nothing queued, nothing arriving (nobody moves wine's mouse).
   EXPECT_FALSE(platform_.ReadQueued(h, buffer.data(), buffer.size(), bytes));
@@ -178,7 +178,7 @@ TEST_F(Win32HidPlatformTest, ReaderSharesTheFileObjectOfTheWriteHandle) {
     EXPECT_EQ(platform_.OpenHandleCount(), 0u);
     return;
   }
-  ZRV_SKIP_WITHOUT_DEVICE("no HID device opens for writing here");
+  GTEST_SKIP() << "no HID device opens for writing here";
 }
 
 // A device-change notice as the system sends it: the header, then the path it names.

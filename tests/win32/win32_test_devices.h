@@ -6,30 +6,9 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
 #include "link/platform/win32/win32_hid_platform.h"
 
-// Where the devices a case needs are missing: under wine that is a fault (wine always offers its
-// virtual mouse and keyboard, so a skip there would hide a broken backend or a broken test stage);
-// on a Windows machine without such devices the case has nothing to run against and skips.
-#define ZRV_SKIP_WITHOUT_DEVICE(why)                                                        \
-  do {                                                                                      \
-    if (::zrv::test::RunningUnderWine()) FAIL() << "under wine, which offers HID devices: " why; \
-    GTEST_SKIP() << why;                                                                    \
-  } while (false)
-
 namespace zrv::test {
-
-// wine's ntdll exports its version; Windows' does not.
-inline bool RunningUnderWine() {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 struct SeenDevice {
   HidInterfaceInfo Interface;

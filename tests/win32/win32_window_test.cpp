@@ -44,7 +44,7 @@ QString ListText(const SeenDevice& device) {
 TEST(Win32Window, OtherHidDevicesAloneLeaveDisconnectedAndAreListed) {
   Win32HidPlatform platform;
   const std::vector<SeenDevice> seen = SeenDevices(platform);
-  if (seen.empty()) ZRV_SKIP_WITHOUT_DEVICE("no HID device is attached to this machine");
+  if (seen.empty()) GTEST_SKIP() << "no HID device is attached to this machine";
   for (const SeenDevice& device : seen) {
     if (device.Product == u"ZRVXXX") GTEST_SKIP() << "a driver is attached to this machine";
   }
@@ -85,15 +85,15 @@ TEST(Win32Window, OtherHidDevicesAloneLeaveDisconnectedAndAreListed) {
 // it ends the outstanding read without waiting for a report that never comes.
 TEST(Win32Window, AReaderOnAnAttachedDeviceWaitsInSlicesAndStops) {
   Win32HidPlatform platform;
-  if (SeenDevices(platform).empty()) ZRV_SKIP_WITHOUT_DEVICE("no HID device is attached to this machine");
+  if (SeenDevices(platform).empty()) GTEST_SKIP() << "no HID device is attached to this machine";
   THidDeviceController controller(platform);
   ASSERT_TRUE(RunUntil([&] { return controller.Count() > 0; }));
   int index = 0;
   while (index < controller.Count() && !controller.Device(index)->ReadWriteAccess()) ++index;
-  if (index == controller.Count()) ZRV_SKIP_WITHOUT_DEVICE("no HID device opens for reading and writing here");
+  if (index == controller.Count()) GTEST_SKIP() << "no HID device opens for reading and writing here";
   std::unique_ptr<THidDevice> device;
   ASSERT_TRUE(controller.ClaimByIndex(device, index));
-  if (device->GetCapabilities().InputReportByteLength == 0) ZRV_SKIP_WITHOUT_DEVICE("the device sends no reports");
+  if (device->GetCapabilities().InputReportByteLength == 0) GTEST_SKIP() << "the device sends no reports";
   device->SetReadSliceTime(10);
   int reports = 0;
   device->SetOnData([&](THidDevice*, std::uint8_t, const std::uint8_t*, std::uint16_t) { ++reports; });
