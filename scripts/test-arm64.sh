@@ -6,27 +6,9 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 export CTEST_OUTPUT_ON_FAILURE=1
 
-rc=0
-# CPU seconds used by finished child processes so far; beside the wall time it tells a busy machine
-# from a slow step.
-cpu_seconds() {
-  local st
-  read -r -a st </proc/$$/stat
-  echo $(((st[15] + st[16]) / $(getconf CLK_TCK)))
-}
-step() {
-  local name=$1
-  shift
-  local t0=$SECONDS c0
-  c0=$(cpu_seconds)
-  echo "-- arm64: $name"
-  if "$@"; then
-    echo "-- arm64: $name: passed in $((SECONDS - t0)) s ($(($(cpu_seconds) - c0)) s of CPU)"
-  else
-    echo "-- arm64: $name: FAILED after $((SECONDS - t0)) s ($(($(cpu_seconds) - c0)) s of CPU)"
-    rc=1
-  fi
-}
+STAGE_NAME=arm64
+source scripts/lib/stage.sh
+
 in_root() { bash scripts/in-arm64-root.sh "$@"; }
 build() { in_root sh -c 'cmake --preset arm64 >/dev/null && cmake --build --preset arm64'; }
 package() {

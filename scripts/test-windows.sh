@@ -7,40 +7,13 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 export CTEST_OUTPUT_ON_FAILURE=1
 
-rc=0
-# CPU seconds used by finished child processes so far; beside the wall time it tells a busy machine
-# from a slow step.
-cpu_seconds() {
-  local st
-  read -r -a st </proc/$$/stat
-  echo $(((st[15] + st[16]) / $(getconf CLK_TCK)))
-}
-step() {
-  local name=$1
-  shift
-  local t0=$SECONDS c0
-  c0=$(cpu_seconds)
-  echo "-- windows: $name"
-  if "$@"; then
-    echo "-- windows: $name: passed in $((SECONDS - t0)) s ($(($(cpu_seconds) - c0)) s of CPU)"
-  else
-    echo "-- windows: $name: FAILED after $((SECONDS - t0)) s ($(($(cpu_seconds) - c0)) s of CPU)"
-    rc=1
-  fi
-}
+STAGE_NAME=windows
+source scripts/lib/stage.sh
 
 setup() {
-  local packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-    binutils-mingw-w64-x86-64 wine wine64 googletest qt6-base-dev-tools ninja-build cmake dpkg-dev
-    fonts-wine) missing=() p
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  local sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update >/dev/null &&
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null
+  ensure_packages g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev \
+    binutils-mingw-w64-x86-64 wine wine64 googletest qt6-base-dev-tools ninja-build cmake dpkg-dev \
+    fonts-wine
 }
 
 # A wine prefix of our own, outside the checkout. The server stays up for the whole stage, and the
