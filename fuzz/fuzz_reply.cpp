@@ -3,7 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "protocol/live_view_model.h"
+#include "view/live_view_model.h"
+#include "view/reply_view.h"
 #include "protocol/reply_decoder.h"
 #include "protocol/report_framing.h"
 
@@ -17,8 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const char separator = (data[0] & 1) ? ',' : '.';
   if (data[0] & 2) state = zrv::DeviceState{};
-  const zrv::ReplyEffects effects = zrv::DecodeReply(state, data + 1, size - 1, separator);
-  (void)effects;
+  const zrv::DecodedReply reply = zrv::DecodeReply(state, data + 1, size - 1);
+  (void)zrv::IdentityView(state, separator);
+  (void)zrv::ModbusListView(state.Modbus);
+  (void)zrv::RegisterView(state.Registers, reply.GoodFrames);
   const zrv::TickView tick = zrv::ComputeTick(state, separator, (data[0] & 4) != 0);
   (void)tick;
   zrv::OutputReport report;

@@ -6,9 +6,9 @@
 #include <sstream>
 
 #include "cli_options.h"
-#include "protocol/live_view_model.h"
-#include "protocol/number_format.h"
-#include "protocol/register_table.h"
+#include "view/live_view_model.h"
+#include "view/number_format.h"
+#include "view/register_table.h"
 
 namespace zrv::cli {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "link/platform/sim/sim_hid_platform.h"
-#include "sim_driver_model.h"
+#include "sim/sim_driver_model.h"
 
 namespace zrv::cli {
 

@@ -161,11 +161,10 @@ void DriverLink::Reply(THidDevice* /*device*/, std::uint8_t /*reportId*/, const 
                        std::uint16_t size) {
   if (size == 0) return;
   // Only complete replies count as answers: a cut one changes nothing and is not waited for.
-  const ReplyEffects effects = DecodeReply(state_, data, size, '.');
-  if (effects.kind == ReplyEffects::Kind::None) return;
-  if (effects.kind == ReplyEffects::Kind::Registers) {
-    goodFrames_ = static_cast<std::uint16_t>(data[4] | (data[5] << 8));
-  }
+  const DecodedReply::Kind kind = DecodeReply(state_, data, size).kind;
+  if (kind == DecodedReply::Kind::None) return;
+  // The count is in the reply's own bytes; DeviceState keeps only its high byte.
+  if (kind == DecodedReply::Kind::Registers) goodFrames_ = static_cast<std::uint16_t>(data[4] | (data[5] << 8));
   ++replies_[data[0]];
   WakeWaiter();
 }

@@ -13,7 +13,7 @@
 
 #include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
-#include "sim_driver_model.h"
+#include "sim/sim_driver_model.h"
 #include "ui/application.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"

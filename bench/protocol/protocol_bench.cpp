@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <new>
 
-#include "protocol/live_view_model.h"
-#include "protocol/number_format.h"
+#include "view/live_view_model.h"
+#include "view/number_format.h"
 #include "protocol/reply_decoder.h"
 #include "protocol/report_framing.h"
 
@@ -46,7 +46,7 @@ void Measure(benchmark::State& state, Body body) {
 void DecodeBench(benchmark::State& state, const Report& reply) {
   DeviceState device{};
   Measure(state, [&] {
-    auto effects = DecodeReply(device, reply.data(), reply.size(), '.');
+    auto effects = DecodeReply(device, reply.data(), reply.size());
     benchmark::DoNotOptimize(effects);
     benchmark::ClobberMemory();
   });
@@ -81,8 +81,8 @@ void BM_ComputeTick(benchmark::State& state) {
   DeviceState device{};
   const Report identity = IdentityReply();
   const Report status = StatusReply();
-  DecodeReply(device, identity.data(), identity.size(), '.');
-  DecodeReply(device, status.data(), status.size(), '.');
+  DecodeReply(device, identity.data(), identity.size());
+  DecodeReply(device, status.data(), status.size());
   device.Status.WorkMode = 3;  // the longest work-mode text
   Measure(state, [&] {
     auto view = ComputeTick(device, ',', false);

@@ -13,7 +13,8 @@
 
 #include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
-#include "sim_driver_model.h"
+#include "support/manual_time_source.h"
+#include "sim/sim_driver_model.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"
 

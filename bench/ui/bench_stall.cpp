@@ -16,7 +16,7 @@
 #include "link/hid_device.h"
 #include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
-#include "sim_driver_model.h"
+#include "sim/sim_driver_model.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"
 

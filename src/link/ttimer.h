@@ -35,43 +35,9 @@ class TimeSource {
 // The real clock, ticking on the thread that created the TTimer, each timer on its own: its first
 // tick comes one interval after it was enabled. A handler that waits in a nested event loop (a
 // modal box) does not stop its timer: the ticks that fall due meanwhile enter the handler again,
-// as they do on ManualTimeSource. An exception from a handler is raised again from an event of its
+// as they do on time that a test moves by hand. An exception from a handler is raised again from an event of its
 // own, so that whatever reports it holds up no timer.
 TimeSource& RealTimeSource();
-
-// Time that moves only when a test says so. Single-threaded: use it from one thread.
-class ManualTimeSource : public TimeSource {
- public:
-  ManualTimeSource();
-  ~ManualTimeSource() override;
-  ManualTimeSource(const ManualTimeSource&) = delete;
-  ManualTimeSource& operator=(const ManualTimeSource&) = delete;
-
-  // Moves time forward by ms, firing every tick that falls due on the way, in time order (ticks due
-  // at the same moment fire in the order their timers were armed). A handler may enable, disable or
-  // re-interval any timer and may call Advance itself (a nested event loop); nested calls move the
-  // same clock and fire every timer that falls due, the one whose handler is waiting included.
-  void Advance(int ms);
-  std::int64_t NowMs() const { return now_; }
-
- protected:
-  std::unique_ptr<Arm> NewArm(TTimer& timer) override;
-
- private:
-  class ManualArm;
-  friend class ManualArm;
-  struct Entry {
-    ManualArm* arm;
-    std::int64_t due;
-    std::uint64_t order;
-  };
-  void Schedule(ManualArm* arm, std::int64_t due);
-  void Unschedule(ManualArm* arm);
-
-  std::int64_t now_ = 0;
-  std::uint64_t nextOrder_ = 0;
-  std::vector<Entry> entries_;
-};
 
 class TTimer {
  public:

@@ -1,61 +1,44 @@
-// Decoding of input reports into DeviceState, and what the window must show because of them.
+// Decoding of input reports into DeviceState.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 #include "device_state.h"
-#include "fixed_text.h"
-#include "register_table.h"
 
 namespace zrv {
 
 inline constexpr std::string_view kDriverProductString = "ZRVXXX";
-inline constexpr std::string_view kSettingsSavedText = "Ustawienia Modbus zapisane";
 
-// Baud rates the baud list offers, by list index; the window fills the list from these.
+// The baud rates the tool offers and the slave addresses it accepts (1 to kHighestSlaveId). A
+// setting outside them is never written to a driver.
 inline constexpr std::array<std::uint32_t, 5> kOfferedBaudRates = {9600, 19200, 38400, 57600, 115200};
-inline constexpr std::uint32_t kStartBaudrate = 38400;  // selected until the first settings reply
-// Slave addresses the address list offers: "1" to this, at indices 0 to this - 1.
+inline constexpr int kLowestSlaveId = 1;
 inline constexpr int kHighestSlaveId = 127;
-// Index of a list left with no selection.
-inline constexpr int kNoSelection = -1;
+inline constexpr int kHighestParity = 2;  // 0 none, 1 odd, 2 even
 
-struct IdentityEffects {
-  FixedText<64> ConnectionCaption;  // "Connected to ZRVXXX ver.: 1.25   NAME"
-  FixedText<8> HardwareVersionText;
-  // Reply 10 always enables polling.
-};
+constexpr bool IsOfferedBaudRate(std::uint32_t rate) {
+  for (const std::uint32_t offered : kOfferedBaudRates) {
+    if (offered == rate) return true;
+  }
+  return false;
+}
+constexpr bool IsValidSlaveId(int id) { return id >= kLowestSlaveId && id <= kHighestSlaveId; }
 
-// A value that a list cannot show leaves that list with no selection (kNoSelection), so the window
-// never shows a setting the driver did not report, and Save cannot send one.
-struct ModbusListEffects {
-  int BaudIndex = kNoSelection;
-  int ParityIndex = 0;
-  int AddressIndex = kNoSelection;
-};
-
-struct RegisterEffects {
-  FixedText<8> OkFramesText;
-  std::array<FixedText<12>, kRegisterRowCount> ValueTexts;  // column 2 of rows 1..15
-};
-
-struct ReplyEffects {
+// What one input report was, once decoded into DeviceState.
+struct DecodedReply {
   enum class Kind { None, Identity, Status, Registers, ModbusSettings, SettingsSaved };
   Kind kind = Kind::None;
-  IdentityEffects Identity;   // kind == Identity
-  ModbusListEffects Lists;    // kind == ModbusSettings
-  RegisterEffects Registers;  // kind == Registers
-  // kind == SettingsSaved: show kSettingsSavedText in the status line.
+  // kind == Registers: the driver's count of good Modbus frames (DeviceState keeps only its high
+  // byte, as the first byte of the register block).
+  std::uint16_t GoodFrames = 0;
 };
 
 // Decodes one input report's data (data[0] is the command code, `size` the bytes delivered after
-// the report ID) into `state` and says what the window must do. A reply too short for its code,
-// and any unknown code, changes nothing and gives Kind::None.
-ReplyEffects DecodeReply(DeviceState& state, const std::uint8_t* data, std::size_t size,
-                         char decimalSeparator);
+// the report ID) into `state`. A reply too short for its code, and any unknown code, changes
+// nothing and gives Kind::None.
+DecodedReply DecodeReply(DeviceState& state, const std::uint8_t* data, std::size_t size);
 
 }  // namespace zrv

@@ -3,7 +3,6 @@
 #include <QListWidget>
 #include <QString>
 #include <QTabWidget>
-#include <cstdio>
 
 #include "protocol/reply_decoder.h"
 #include "protocol/report_framing.h"
@@ -12,22 +11,6 @@
 #include "ui_form1.h"
 
 namespace zrv {
-
-std::string DeviceItemText(const std::u16string& product, std::uint16_t vendorId,
-                           std::uint16_t productId) {
-  if (product.empty()) {
-    char text[32];
-    std::snprintf(text, sizeof text, "Device VID=%04X PID=%04X", static_cast<unsigned>(vendorId),
-                  static_cast<unsigned>(productId));
-    return text;
-  }
-  std::string text;
-  text.reserve(product.size());
-  for (const char16_t c : product) {
-    text.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
-  }
-  return text;
-}
 
 void TForm1::WireLink(IHidPlatform& platform) {
   controller_ = std::make_unique<THidDeviceController>(platform);

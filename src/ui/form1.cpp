@@ -7,9 +7,10 @@
 #include <QString>
 #include <string>
 
-#include "protocol/number_format.h"
-#include "protocol/register_table.h"
+#include "view/number_format.h"
+#include "view/register_table.h"
 #include "protocol/reply_decoder.h"
+#include "view/reply_view.h"
 #include "ui/application.h"
 #include "ui/fonts.h"
 #include "ui/live_view_widgets.h"
@@ -173,38 +174,43 @@ void TForm1::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*/,
                          const std::uint8_t* Data, std::uint16_t Size) {
   AnswerWatch.Restart();
   if (statusLine_.ReplyArrived()) ShowStatusLine();
-  const ReplyEffects effects = DecodeReply(state_, Data, Size, decimalSeparator_);
-  switch (effects.kind) {
-    case ReplyEffects::Kind::Identity:
+  const DecodedReply reply = DecodeReply(state_, Data, Size);
+  switch (reply.kind) {
+    case DecodedReply::Kind::Identity: {
+      const IdentityTexts texts = IdentityView(state_, decimalSeparator_);
       // Only while connected: after a later driver that refused access has left "No connection",
       // an earlier one's reply must not write "Connected to" onto it, nor start polling.
       if (connected_) {
         // The status colour stays as the connection routine set it.
-        SetEditText(ui_->ConnectionStatus, effects.Identity.ConnectionCaption.View());
+        SetEditText(ui_->ConnectionStatus, texts.ConnectionCaption.View());
         StartPolling();
       }
-      SetLabelText(ui_->Label_HardwareVer, effects.Identity.HardwareVersionText.View());
+      SetLabelText(ui_->Label_HardwareVer, texts.HardwareVersionText.View());
       break;
-    case ReplyEffects::Kind::ModbusSettings:
-      SelectIndex(ui_->Cb_ModbusBaud, effects.Lists.BaudIndex);
-      SelectIndex(ui_->Cb_ModbusParity, effects.Lists.ParityIndex);
-      SelectIndex(ui_->Cb_ModbusAddress, effects.Lists.AddressIndex);
+    }
+    case DecodedReply::Kind::ModbusSettings: {
+      const ModbusListPositions lists = ModbusListView(state_.Modbus);
+      SelectIndex(ui_->Cb_ModbusBaud, lists.BaudIndex);
+      SelectIndex(ui_->Cb_ModbusParity, lists.ParityIndex);
+      SelectIndex(ui_->Cb_ModbusAddress, lists.AddressIndex);
       break;
-    case ReplyEffects::Kind::SettingsSaved:
+    }
+    case DecodedReply::Kind::SettingsSaved:
       statusLine_.Acknowledged();
       ShowStatusLine();
       break;
-    case ReplyEffects::Kind::Registers:
-      SetLabelText(ui_->Lab_ModbusOkFrames, effects.Registers.OkFramesText.View());
-      for (std::size_t index = 0; index < effects.Registers.ValueTexts.size(); ++index) {
-        SetCellText(ui_->GridModbus, static_cast<int>(index) + 1, 2,
-                    effects.Registers.ValueTexts[index].View());
+    case DecodedReply::Kind::Registers: {
+      const RegisterTexts texts = RegisterView(state_.Registers, reply.GoodFrames);
+      SetLabelText(ui_->Lab_ModbusOkFrames, texts.OkFramesText.View());
+      for (std::size_t index = 0; index < texts.ValueTexts.size(); ++index) {
+        SetCellText(ui_->GridModbus, static_cast<int>(index) + 1, 2, texts.ValueTexts[index].View());
       }
       break;
-    case ReplyEffects::Kind::Status:
+    }
+    case DecodedReply::Kind::Status:
       recorderPage_->AddStatus(state_.Status, state_.Limits);
       break;
-    case ReplyEffects::Kind::None:
+    case DecodedReply::Kind::None:
       break;
   }
 }

@@ -16,8 +16,9 @@
 #include "link/platform/hid_platform.h"
 #include "link/ttimer.h"
 #include "protocol/device_state.h"
-#include "protocol/live_view_model.h"
-#include "protocol/status_line.h"
+#include "view/live_view_model.h"
+#include "view/reply_view.h"
+#include "view/status_line.h"
 #include "ui/message_boxes.h"
 
 namespace Ui {
@@ -30,17 +31,9 @@ class RecorderPage;
 
 inline constexpr std::string_view kFormCaption = "Kalvor ZRV-PC - DC motor driver";
 inline constexpr std::string_view kVersionText = "1.02";
-inline constexpr std::string_view kNoConnectionText = "No connection";
-inline constexpr std::string_view kDisconnectedText = "Disconnected";
-inline constexpr std::string_view kConnectedText = "Connected";
 inline constexpr int kGridRowCount = 16;
 inline constexpr std::string_view kSaveQuestionText = "Zapisać ustawienia?";
 inline constexpr std::string_view kSaveQuestionCaption = "Ustawienia";
-
-// The text of a ListBox1 item: the product string as 8-bit text (characters above 0xFF become
-// '?'), or "Device VID=%04X PID=%04X" when the device has none.
-std::string DeviceItemText(const std::u16string& product, std::uint16_t vendorId,
-                           std::uint16_t productId);
 
 class TForm1 : public QWidget {
   Q_OBJECT

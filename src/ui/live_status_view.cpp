@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <array>
 
-#include "protocol/live_view_model.h"
+#include "view/live_view_model.h"
 #include "ui/form1.h"
 #include "ui/live_view_widgets.h"
 #include "ui_form1.h"

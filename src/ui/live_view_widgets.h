@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "protocol/live_view_model.h"
+#include "view/live_view_model.h"
 #include "ui/form1.h"
 #include "ui/widget_setters.h"
 

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "protocol/live_view_model.h"
+#include "view/live_view_model.h"
 
 class QComboBox;
 class QLabel;

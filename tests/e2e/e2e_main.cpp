@@ -4,7 +4,7 @@
 #include <QtGlobal>
 
 #include "e2e_support.h"
-#include "link/test_support/scratch_user_folders.h"
+#include "support/scratch_user_folders.h"
 #include "ui/application.h"
 
 int main(int argc, char** argv) {

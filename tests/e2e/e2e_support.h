@@ -21,9 +21,10 @@
 #include <vector>
 
 #include "link/platform/sim/sim_hid_platform.h"
-#include "link/test_support/run_until.h"
+#include "support/run_until.h"
 #include "link/ttimer.h"
-#include "sim_driver_model.h"
+#include "support/manual_time_source.h"
+#include "sim/sim_driver_model.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"
 

@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "../record/csv_reader.h"
-#include "../support/portable_env.h"
+#include "support/portable_env.h"
 #include "e2e_support.h"
 #include "record/csv_row.h"
 #include "ui/recorder_page.h"

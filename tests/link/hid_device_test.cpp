@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "link/hid_device_controller.h"
-#include "link/test_support/run_until.h"
+#include "support/run_until.h"
 #include "link_test_util.h"
 
 namespace zrv {

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "link/test_support/run_until.h"
+#include "support/run_until.h"
 #include "link/thread_wakeup.h"
 
 namespace zrv::test {

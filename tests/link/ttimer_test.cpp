@@ -1,5 +1,6 @@
 // The window's timers, on hand-driven time and once on the real clock.
 #include "link/ttimer.h"
+#include "support/manual_time_source.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/test_support/run_until.h"
+#include "support/run_until.h"
 
 namespace zrv {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "protocol/live_view_model.h"
+#include "view/live_view_model.h"
 #include "protocol/reply_decoder.h"
 #include "protocol/report_framing.h"
 
@@ -58,7 +58,7 @@ TEST(Allocations, DecodingFramingAndTicksUseNoHeap) {
   int lastGauge = 0;
   const std::size_t before = allocations.load();
   for (const auto* reply : {&identity, &status, &registers, &settings, &saved}) {
-    kinds += static_cast<std::size_t>(DecodeReply(state, reply->data(), reply->size(), ',').kind);
+    kinds += static_cast<std::size_t>(DecodeReply(state, reply->data(), reply->size()).kind);
   }
   const auto payload = BuildWriteModbusSettingsPayload(state.Modbus);
   OutputReport report;

@@ -10,7 +10,7 @@
 namespace zrv {
 namespace {
 
-using Kind = ReplyEffects::Kind;
+using Kind = DecodedReply::Kind;
 using Bytes = std::vector<std::uint8_t>;
 
 // A reply of `size` bytes: the code, then `body` from data[1], then zeros.
@@ -21,8 +21,8 @@ Bytes Reply(std::uint8_t code, std::initializer_list<std::uint8_t> body, std::si
   return data;
 }
 
-ReplyEffects Decode(DeviceState& state, const Bytes& data, char separator = '.') {
-  return DecodeReply(state, data.data(), data.size(), separator);
+DecodedReply Decode(DeviceState& state, const Bytes& data) {
+  return DecodeReply(state, data.data(), data.size());
 }
 
 // A state with every byte set, so that anything a decoder writes shows up.
@@ -49,11 +49,6 @@ Bytes IdentityReply(std::uint8_t firmware, const char* name, std::uint8_t hardwa
   return data;
 }
 
-// Puts `value` little-endian at block offset `offset` of a reply 12.
-void PutBlock(Bytes& data, std::size_t offset, std::uint32_t value, std::size_t width) {
-  for (std::size_t i = 0; i < width; ++i) data[5 + offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 Bytes SettingsReply(std::uint32_t baud, std::uint8_t parity, std::uint8_t slave) {
   return Reply(20, {static_cast<std::uint8_t>(baud), static_cast<std::uint8_t>(baud >> 8),
                     static_cast<std::uint8_t>(baud >> 16), static_cast<std::uint8_t>(baud >> 24), parity, slave});
@@ -65,10 +60,9 @@ TEST(IdentityReply, CaptionVersionsLimitsAndSettings) {
                                0x00, 0x96, 0x00, 0x00, 0x02, 0x11};
   std::memcpy(data.data() + 12, tail, sizeof tail);
   DeviceState state{};
-  ReplyEffects effects = Decode(state, data);
-  ASSERT_EQ(effects.kind, Kind::Identity);
-  EXPECT_EQ(effects.Identity.ConnectionCaption.View(), "Connected to ZRVXXX ver.: 1.25   ABC");
-  EXPECT_EQ(effects.Identity.HardwareVersionText.View(), "1.03");
+  ASSERT_EQ(Decode(state, data).kind, Kind::Identity);
+  EXPECT_FLOAT_EQ(state.Identity.FirmwareVer, 1.25F);
+  EXPECT_FLOAT_EQ(state.Identity.HardwareVer, 1.03F);
   EXPECT_EQ(Name(state), "ABC");
   EXPECT_EQ(Copy(state.Limits.PowerSupplyMax), 30000U);
   EXPECT_EQ(Copy(state.Limits.TemperatureMax), 90U);
@@ -78,10 +72,9 @@ TEST(IdentityReply, CaptionVersionsLimitsAndSettings) {
   EXPECT_EQ(Copy(state.Modbus.Parity), 2U);
   EXPECT_EQ(Copy(state.Modbus.SlaveId), 17U);
 
-  effects = Decode(state, IdentityReply(0x80, "X", 0xFD), ',');
+  Decode(state, IdentityReply(0x80, "X", 0xFD));
   EXPECT_FLOAT_EQ(state.Identity.FirmwareVer, -1.28F);
-  EXPECT_EQ(effects.Identity.ConnectionCaption.View(), "Connected to ZRVXXX ver.: -1,28   X");
-  EXPECT_EQ(effects.Identity.HardwareVersionText.View(), "-0,03");
+  EXPECT_FLOAT_EQ(state.Identity.HardwareVer, -0.03F);
 }
 
 TEST(IdentityReply, FirmwareVersionAgainstTheMinimum) {
@@ -94,12 +87,12 @@ TEST(IdentityReply, FirmwareVersionAgainstTheMinimum) {
 
 TEST(IdentityReply, NameLimits) {
   DeviceState state{};
-  EXPECT_EQ(Decode(state, IdentityReply(100, "", 0)).Identity.ConnectionCaption.View(),
-            "Connected to ZRVXXX ver.: 1.00   ");
+  Decode(state, IdentityReply(100, "", 0));
+  EXPECT_EQ(Name(state), "");
   // No NUL in the name field: the name stops at eight characters instead of running on.
   Bytes data = IdentityReply(100, "ABCDEFGHI", 0x41);
   data[12] = 'Z';
-  EXPECT_EQ(Decode(state, data).Identity.ConnectionCaption.View(), "Connected to ZRVXXX ver.: 1.00   ABCDEFGH");
+  Decode(state, data);
   EXPECT_EQ(Name(state), "ABCDEFGH");
   // A shorter name later leaves nothing of the longer one behind.
   Decode(state, IdentityReply(100, "QR", 0));
@@ -132,9 +125,9 @@ TEST(RegistersReply, StateCodesFrameCountAndBlock) {
 
   Bytes data = Reply(12, {7, 3, 2, 0x34, 0x12});
   for (std::size_t k = 1; k < 56; ++k) data[5 + k] = static_cast<std::uint8_t>(k);
-  const ReplyEffects effects = Decode(state, data);
-  ASSERT_EQ(effects.kind, Kind::Registers);
-  EXPECT_EQ(effects.Registers.OkFramesText.View(), "4660");
+  const DecodedReply reply = Decode(state, data);
+  ASSERT_EQ(reply.kind, Kind::Registers);
+  EXPECT_EQ(reply.GoodFrames, 0x1234);
   EXPECT_EQ(std::memcmp(state.Registers.Bytes.data(), data.data() + 5, 56), 0);
   EXPECT_EQ(state.Registers.Bytes[0], 0x12);
   EXPECT_EQ(Copy(state.Status.WorkMode), 7);
@@ -144,78 +137,16 @@ TEST(RegistersReply, StateCodesFrameCountAndBlock) {
   EXPECT_EQ(std::memcmp(reinterpret_cast<const std::uint8_t*>(&state.Status) + 3, status.data() + 4, 25), 0);
 }
 
-TEST(RegistersReply, EachRowShowsItsOwnRegister) {
-  Bytes data = Reply(12, {});
+TEST(ModbusSettingsReply, CopiesTheRecordWhateverItHolds) {
   DeviceState state{};
-  for (const auto& text : Decode(state, data).Registers.ValueTexts) EXPECT_EQ(text.View(), "0");
-
-  for (std::size_t row = 0; row < kRegisterRowCount; ++row) {
-    const RegisterRow& r = kRegisterTable[row];
-    PutBlock(data, r.Offset, static_cast<std::uint32_t>(1000 + row), r.Type == RegisterType::I32 ? 4 : 2);
-  }
-  ReplyEffects effects = Decode(state, data);
-  for (std::size_t row = 0; row < kRegisterRowCount; ++row) {
-    EXPECT_EQ(effects.Registers.ValueTexts[row].View(), std::to_string(1000 + row)) << row;
-  }
-  PutBlock(data, 6, 0xFFFF, 2);       // ControlWord is unsigned
-  PutBlock(data, 52, 0xFFFFFFFF, 4);  // EnoderCnt is signed
-  effects = Decode(state, data);
-  EXPECT_EQ(effects.Registers.ValueTexts[0].View(), "65535");
-  EXPECT_EQ(effects.Registers.ValueTexts[14].View(), "-1");
-  PutBlock(data, 52, 0x80000000U, 4);
-  EXPECT_EQ(Decode(state, data).Registers.ValueTexts[14].View(), "-2147483648");
-}
-
-TEST(RegisterTable, RowsFollowTheRegisterMap) {
-  EXPECT_EQ(kRegisterTable[0].Name, "ControlWord");
-  EXPECT_EQ(kRegisterTable[14].Name, "EnoderCnt");
-  // Registers 0..10 start at block byte 6, registers 100..113 at byte 28, one word each.
-  for (const RegisterRow& row : kRegisterTable) {
-    const int address = std::stoi(std::string(row.Address));
-    const std::size_t expected = address < 100 ? 6U + 2U * static_cast<std::size_t>(address)
-                                               : 28U + 2U * static_cast<std::size_t>(address - 100);
-    EXPECT_EQ(row.Offset, expected) << row.Name;
-    EXPECT_EQ(row.Type, address == 112 ? RegisterType::I32 : RegisterType::U16) << row.Name;
-  }
-  // A row that does not lie inside the block has no value rather than reading past it.
-  const RegisterBlock block{};
-  EXPECT_TRUE(RegisterValueText(block, RegisterRow{"x", "x", 53, RegisterType::I32}).Empty());
-  EXPECT_TRUE(RegisterValueText(block, RegisterRow{"x", "x", 1000, RegisterType::U16}).Empty());
-  EXPECT_EQ(RegisterValueText(block, RegisterRow{"x", "x", 54, RegisterType::U16}).View(), "0");
-}
-
-TEST(ModbusSettingsReply, SelectsTheThreeLists) {
-  DeviceState state{};
-  ReplyEffects effects = Decode(state, Reply(20, {0x00, 0x96, 0x00, 0x00, 0x02, 0x11}));
-  ASSERT_EQ(effects.kind, Kind::ModbusSettings);
-  EXPECT_EQ(effects.Lists.BaudIndex, 2);
-  EXPECT_EQ(effects.Lists.ParityIndex, 2);
-  EXPECT_EQ(effects.Lists.AddressIndex, 16);
+  ASSERT_EQ(Decode(state, Reply(20, {0x00, 0x96, 0x00, 0x00, 0x02, 0x11})).kind, Kind::ModbusSettings);
   EXPECT_EQ(Copy(state.Modbus.Baudrate), 38400U);
+  EXPECT_EQ(Copy(state.Modbus.Parity), 2);
   EXPECT_EQ(Copy(state.Modbus.SlaveId), 17);
-
-  for (std::size_t i = 0; i < kOfferedBaudRates.size(); ++i) {
-    EXPECT_EQ(Decode(state, SettingsReply(kOfferedBaudRates[i], 0, 1)).Lists.BaudIndex, static_cast<int>(i));
-  }
-  effects = Decode(state, SettingsReply(14400, 1, 5));
-  EXPECT_EQ(effects.Lists.BaudIndex, kNoSelection);
-  EXPECT_EQ(effects.Lists.ParityIndex, 1);
-  EXPECT_EQ(effects.Lists.AddressIndex, 4);
-  EXPECT_EQ(Decode(state, SettingsReply(9600, 7, 1)).Lists.ParityIndex, 2);
-  EXPECT_EQ(Decode(state, SettingsReply(9600, 255, 1)).Lists.ParityIndex, 2);
-  EXPECT_EQ(Decode(state, SettingsReply(9600, 0, 0)).Lists.AddressIndex, 0);
-  EXPECT_EQ(Decode(state, SettingsReply(9600, 0, 127)).Lists.AddressIndex, 126);
-}
-
-TEST(ModbusSettingsReply, AddressTheListCannotShowClearsItsSelection) {
-  DeviceState state{};
-  for (int slaveId : {128, 200, 255}) {
-    const ReplyEffects effects = Decode(state, SettingsReply(19200, 1, static_cast<std::uint8_t>(slaveId)));
-    EXPECT_EQ(effects.Lists.AddressIndex, kNoSelection) << slaveId;
-    EXPECT_EQ(effects.Lists.BaudIndex, 1);
-    EXPECT_EQ(effects.Lists.ParityIndex, 1);
-    EXPECT_EQ(Copy(state.Modbus.SlaveId), slaveId);
-  }
+  Decode(state, SettingsReply(14400, 7, 200));
+  EXPECT_EQ(Copy(state.Modbus.Baudrate), 14400U);
+  EXPECT_EQ(Copy(state.Modbus.Parity), 7);
+  EXPECT_EQ(Copy(state.Modbus.SlaveId), 200);
 }
 
 TEST(Dispatch, AcknowledgementAndUnknownCodesTouchNoState) {
@@ -236,12 +167,12 @@ TEST(Dispatch, ShortRepliesChangeNothing) {
     data[0] = code;
     DeviceState state = FilledState();
     const DeviceState before = state;
-    EXPECT_EQ(DecodeReply(state, data.data(), needed - 1, '.').kind, Kind::None) << int{code};
+    EXPECT_EQ(DecodeReply(state, data.data(), needed - 1).kind, Kind::None) << int{code};
     EXPECT_TRUE(SameBytes(state, before)) << int{code};
-    EXPECT_NE(DecodeReply(state, data.data(), needed, '.').kind, Kind::None) << int{code};
+    EXPECT_NE(DecodeReply(state, data.data(), needed).kind, Kind::None) << int{code};
   }
   DeviceState state = FilledState();
-  EXPECT_EQ(DecodeReply(state, nullptr, 64, '.').kind, Kind::None);
+  EXPECT_EQ(DecodeReply(state, nullptr, 64).kind, Kind::None);
 }
 
 }  // namespace

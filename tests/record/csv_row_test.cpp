@@ -8,7 +8,7 @@
 #include <limits>
 #include <locale>
 
-#include "../support/portable_env.h"
+#include "support/portable_env.h"
 #include "csv_reader.h"
 
 namespace zrv {

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "../support/portable_env.h"
+#include "support/portable_env.h"
 #include "csv_reader.h"
 #include "record/csv_row.h"
 

@@ -1,6 +1,6 @@
 // The simulated driver behind a simulated HID device, as the demo runs it: with a clock, its
 // readings move at every request the window sends, with no timer of their own.
-#include "sim_driver_model.h"
+#include "sim/sim_driver_model.h"
 
 #include <gtest/gtest.h>
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "protocol/reply_decoder.h"
+#include "view/reply_view.h"
 #include "protocol/report_framing.h"
 
 namespace zrv::sim {
@@ -32,12 +33,12 @@ class Bench {
   bool Command(std::uint8_t code) { return Send(&code, 1); }
 
   // Decodes the last reply the way the reader hands it over: without the report ID byte.
-  ReplyEffects DecodeLast() {
+  DecodedReply DecodeLast() {
     EXPECT_FALSE(replies.empty());
     if (replies.empty()) return {};
     const Bytes& r = replies.back();
     EXPECT_EQ(r.at(0), kReportId);
-    return DecodeReply(state, r.data() + 1, r.size() - 1, '.');
+    return DecodeReply(state, r.data() + 1, r.size() - 1);
   }
 
   SimulatedDriver driver;
@@ -57,10 +58,10 @@ TEST(SimulatedDriverReplies, IdentityCarriesVersionsNameLimitsAndSettings) {
   ASSERT_TRUE(b.Command(10));
   ASSERT_EQ(b.replies.size(), 1u);
   EXPECT_EQ(b.replies[0].size(), kReportLength);
-  const ReplyEffects e = b.DecodeLast();
-  ASSERT_EQ(e.kind, ReplyEffects::Kind::Identity);
-  EXPECT_EQ(e.Identity.ConnectionCaption.View(), "Connected to ZRVXXX ver.: 1.25   ABC");
-  EXPECT_EQ(e.Identity.HardwareVersionText.View(), "-0.03");
+  const DecodedReply e = b.DecodeLast();
+  ASSERT_EQ(e.kind, DecodedReply::Kind::Identity);
+  EXPECT_EQ(IdentityView(b.state, '.').ConnectionCaption.View(), "Connected to ZRVXXX ver.: 1.25   ABC");
+  EXPECT_EQ(IdentityView(b.state, '.').HardwareVersionText.View(), "-0.03");
   EXPECT_EQ(b.state.Limits.PowerSupplyMax, 30000u);
   EXPECT_EQ(b.state.Limits.TemperatureMax, 90);
   EXPECT_EQ(b.state.Limits.PwmMax, 1000);
@@ -101,7 +102,7 @@ TEST(SimulatedDriverReplies, StatusIsTheWholeRecordWithSignsKept) {
   s.PwmLim = 1000;
 
   ASSERT_TRUE(b.Command(11));
-  EXPECT_EQ(b.DecodeLast().kind, ReplyEffects::Kind::Status);
+  EXPECT_EQ(b.DecodeLast().kind, DecodedReply::Kind::Status);
   EXPECT_EQ(std::memcmp(&b.state.Status, &s, sizeof s), 0);
   EXPECT_EQ(b.state.Status.PwmAct, -200);
   EXPECT_EQ(b.state.Status.CurAct, -1000);
@@ -126,14 +127,14 @@ TEST(SimulatedDriverReplies, RegisterPreviewSharesTheFrameCountHighByteWithTheBl
   std::memcpy(m.Registers.Bytes.data() + 52, &encoder, sizeof encoder);
 
   ASSERT_TRUE(b.Command(12));
-  const ReplyEffects e = b.DecodeLast();
-  ASSERT_EQ(e.kind, ReplyEffects::Kind::Registers);
-  EXPECT_EQ(e.Registers.OkFramesText.View(), "4660");
+  const DecodedReply e = b.DecodeLast();
+  ASSERT_EQ(e.kind, DecodedReply::Kind::Registers);
+  EXPECT_EQ(RegisterView(b.state.Registers, e.GoodFrames).OkFramesText.View(), "4660");
   EXPECT_EQ(b.state.Registers.Bytes[0], 0x12);
   for (std::size_t k = 1; k < m.Registers.Bytes.size(); ++k) {
     EXPECT_EQ(b.state.Registers.Bytes[k], m.Registers.Bytes[k]) << k;
   }
-  EXPECT_EQ(e.Registers.ValueTexts[14].View(), "-2");
+  EXPECT_EQ(RegisterView(b.state.Registers, e.GoodFrames).ValueTexts[14].View(), "-2");
   EXPECT_EQ(b.state.Status.WorkMode, 3);
   EXPECT_EQ(b.state.Status.FaultCode, 1);
   EXPECT_EQ(b.state.Status.DriverState, 2);
@@ -145,18 +146,18 @@ TEST(SimulatedDriverReplies, SettingsWriteIsAcknowledgedStoredAndReadBack) {
   Bench b;
   const auto payload = BuildWriteModbusSettingsPayload(ModbusSettings{115200, 1, 3});
   ASSERT_TRUE(b.Send(payload.data(), static_cast<std::uint32_t>(payload.size())));
-  EXPECT_EQ(b.DecodeLast().kind, ReplyEffects::Kind::SettingsSaved);
+  EXPECT_EQ(b.DecodeLast().kind, DecodedReply::Kind::SettingsSaved);
   EXPECT_EQ(b.replies.back()[1], 148);
   EXPECT_EQ(b.driver.Model().Modbus.Baudrate, 115200u);
   EXPECT_EQ(b.driver.Model().Modbus.Parity, 1);
   EXPECT_EQ(b.driver.Model().Modbus.SlaveId, 3);
 
   ASSERT_TRUE(b.Command(20));
-  const ReplyEffects e = b.DecodeLast();
-  ASSERT_EQ(e.kind, ReplyEffects::Kind::ModbusSettings);
-  EXPECT_EQ(e.Lists.BaudIndex, 4);
-  EXPECT_EQ(e.Lists.ParityIndex, 1);
-  EXPECT_EQ(e.Lists.AddressIndex, 2);
+  const DecodedReply e = b.DecodeLast();
+  ASSERT_EQ(e.kind, DecodedReply::Kind::ModbusSettings);
+  EXPECT_EQ(ModbusListView(b.state.Modbus).BaudIndex, 4);
+  EXPECT_EQ(ModbusListView(b.state.Modbus).ParityIndex, 1);
+  EXPECT_EQ(ModbusListView(b.state.Modbus).AddressIndex, 2);
 
   // The identity reply carries the stored settings as well.
   b.state.Modbus = {};
@@ -291,7 +292,7 @@ TEST(SimulatedDriverFaults, WrongCodeIsIgnoredByTheHost) {
   b.Command(11);
   ASSERT_EQ(b.replies.size(), 1u);
   EXPECT_EQ(b.replies[0][1], 13);
-  EXPECT_EQ(b.DecodeLast().kind, ReplyEffects::Kind::None);
+  EXPECT_EQ(b.DecodeLast().kind, DecodedReply::Kind::None);
   EXPECT_EQ(b.state.Status.PwmAct, 0);
 }
 
@@ -301,7 +302,7 @@ TEST(SimulatedDriverFaults, ShortAnswerIsCutAndNotDecoded) {
   b.Command(11);
   ASSERT_EQ(b.replies.size(), 1u);
   EXPECT_EQ(b.replies[0].size(), 20u);
-  EXPECT_EQ(b.DecodeLast().kind, ReplyEffects::Kind::None);
+  EXPECT_EQ(b.DecodeLast().kind, DecodedReply::Kind::None);
   b.driver.Faults().ShortReplyLength = 1000;  // never longer than a report
   b.Command(11);
   EXPECT_EQ(b.replies.back().size(), kReportLength);
@@ -329,11 +330,11 @@ TEST(SimulatedDriverFaults, UnaskedReplyIsDecodedInFull) {
   Bench b;
   b.driver.Model().Modbus = {14400, 7, 0};
   b.driver.SendReply(20);
-  const ReplyEffects e = b.DecodeLast();
-  ASSERT_EQ(e.kind, ReplyEffects::Kind::ModbusSettings);
-  EXPECT_EQ(e.Lists.BaudIndex, kNoSelection);
-  EXPECT_EQ(e.Lists.ParityIndex, 2);
-  EXPECT_EQ(e.Lists.AddressIndex, 0);
+  const DecodedReply e = b.DecodeLast();
+  ASSERT_EQ(e.kind, DecodedReply::Kind::ModbusSettings);
+  EXPECT_EQ(ModbusListView(b.state.Modbus).BaudIndex, kNoSelection);
+  EXPECT_EQ(ModbusListView(b.state.Modbus).ParityIndex, 2);
+  EXPECT_EQ(ModbusListView(b.state.Modbus).AddressIndex, 0);
   EXPECT_TRUE(b.driver.Received().empty());
 }
 

@@ -57,8 +57,8 @@ TEST(UhidBridge, CommandBecomesOneWholeInputReport) {
   ASSERT_EQ(e.u.input2.size, 64);
   EXPECT_EQ(e.u.input2.data[0], 1);
   DeviceState state{};
-  const ReplyEffects fx = DecodeReply(state, e.u.input2.data + 1, 63, '.');
-  EXPECT_EQ(fx.kind, ReplyEffects::Kind::Identity);
+  const DecodedReply fx = DecodeReply(state, e.u.input2.data + 1, 63);
+  EXPECT_EQ(fx.kind, DecodedReply::Kind::Identity);
   EXPECT_STREQ(state.Identity.DeviceName.data(), "ABC");
   ASSERT_EQ(b.driver.Received().size(), 1u);
   EXPECT_EQ(b.driver.Received()[0].Bytes, Command(1, 10));

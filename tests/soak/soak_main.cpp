@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "soak_support.h"
-#include "link/test_support/scratch_user_folders.h"
+#include "support/scratch_user_folders.h"
 #include "ui/application.h"
 
 int main(int argc, char** argv) {

@@ -31,8 +31,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "link/test_support/run_until.h"
+#include "support/run_until.h"
 #include "link/ttimer.h"
+#include "support/manual_time_source.h"
 #include "soak_support.h"
 #include "ui/form1.h"
 

@@ -16,7 +16,7 @@
 #include <QTableWidget>
 #include <stdexcept>
 
-#include "protocol/register_table.h"
+#include "view/register_table.h"
 #include "ui_test_support.h"
 
 namespace zrv::test {

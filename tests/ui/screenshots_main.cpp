@@ -10,6 +10,7 @@
 
 #include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
+#include "support/manual_time_source.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"
 

@@ -3,7 +3,7 @@
 
 #include <QtGlobal>
 
-#include "link/test_support/scratch_user_folders.h"
+#include "support/scratch_user_folders.h"
 #include "ui/application.h"
 #include "ui_test_support.h"
 

@@ -13,7 +13,8 @@
 
 #include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
-#include "protocol/live_view_model.h"
+#include "support/manual_time_source.h"
+#include "view/live_view_model.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"
 

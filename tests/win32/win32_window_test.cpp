@@ -12,9 +12,10 @@
 
 #include "link/hid_device.h"
 #include "link/hid_device_controller.h"
-#include "link/test_support/run_until.h"
-#include "link/test_support/scratch_user_folders.h"
+#include "support/run_until.h"
+#include "support/scratch_user_folders.h"
 #include "link/ttimer.h"
+#include "support/manual_time_source.h"
 #include "ui/application.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"

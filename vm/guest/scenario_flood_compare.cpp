@@ -175,8 +175,8 @@ class OurSide {
 
   void OnData(THidDevice*, std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size) {
     // As the window's reply handler: decode into the device state, then act on the effects.
-    const ReplyEffects effects = DecodeReply(state_, data, size, '.');
-    if (effects.kind == ReplyEffects::Kind::Status) ++decoded_;
+    const DecodedReply effects = DecodeReply(state_, data, size);
+    if (effects.kind == DecodedReply::Kind::Status) ++decoded_;
     if (size + 1u != kReportBytes) return;
     std::array<std::uint8_t, kReportBytes> report{};
     report[0] = reportId;

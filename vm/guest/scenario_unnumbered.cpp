@@ -9,7 +9,7 @@
 #include "connector.h"
 #include "guest_support.h"
 #include "link/platform/linux/linux_hid_platform.h"
-#include "link/test_support/run_until.h"
+#include "support/run_until.h"
 #include "sim/simulated_driver.h"
 
 namespace zrv::vmtest {

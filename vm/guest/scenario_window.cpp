@@ -22,7 +22,7 @@
 
 #include "guest_support.h"
 #include "link/platform/linux/linux_hid_platform.h"
-#include "link/test_support/run_until.h"
+#include "support/run_until.h"
 #include "link/ttimer.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"

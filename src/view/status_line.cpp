@@ -1,6 +1,6 @@
-#include "status_line.h"
+#include "view/status_line.h"
 
-#include "reply_decoder.h"
+
 
 namespace zrv {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "fixed_text.h"
+#include "view/fixed_text.h"
 
 namespace zrv {
 

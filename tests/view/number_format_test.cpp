@@ -1,4 +1,4 @@
-#include "protocol/number_format.h"
+#include "view/number_format.h"
 
 #include <gtest/gtest.h>
 

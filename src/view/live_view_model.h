@@ -7,8 +7,8 @@
 #include <optional>
 #include <string_view>
 
-#include "device_state.h"
-#include "fixed_text.h"
+#include "protocol/device_state.h"
+#include "view/fixed_text.h"
 
 namespace zrv {
 

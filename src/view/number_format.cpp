@@ -1,4 +1,4 @@
-#include "number_format.h"
+#include "view/number_format.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "link/test_support/scratch_user_folders.h"
+#include "support/scratch_user_folders.h"
 
 #include <QFile>
 #include <QtGlobal>

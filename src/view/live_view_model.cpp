@@ -1,8 +1,8 @@
-#include "live_view_model.h"
+#include "view/live_view_model.h"
 
 #include <cstdlib>
 
-#include "number_format.h"
+#include "view/number_format.h"
 
 namespace zrv {
 namespace {

@@ -1,5 +1,5 @@
 // The status line's choice of text: which save outcome counts, and which reason comes first.
-#include "protocol/status_line.h"
+#include "view/status_line.h"
 
 #include <gtest/gtest.h>
 

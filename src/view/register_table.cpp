@@ -1,8 +1,8 @@
-#include "register_table.h"
+#include "view/register_table.h"
 
 #include <cstring>
 
-#include "number_format.h"
+#include "view/number_format.h"
 
 namespace zrv {
 

@@ -1,4 +1,4 @@
-#include "link/test_support/run_until.h"
+#include "support/run_until.h"
 
 #include <QCoreApplication>
 #include <chrono>

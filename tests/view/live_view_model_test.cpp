@@ -1,4 +1,4 @@
-#include "protocol/live_view_model.h"
+#include "view/live_view_model.h"
 
 #include <gtest/gtest.h>
 

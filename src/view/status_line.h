@@ -11,6 +11,7 @@ namespace zrv {
 
 inline constexpr std::string_view kStatusLineStartText = "...";
 inline constexpr std::string_view kSettingsSaveSentText = " ";
+inline constexpr std::string_view kSettingsSavedText = "Ustawienia Modbus zapisane";
 inline constexpr std::string_view kSettingsNotSavedText = "Ustawienia Modbus nie zapisane";
 inline constexpr std::string_view kNoAnswerText = "No answer from the driver";
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "device_state.h"
-#include "fixed_text.h"
+#include "protocol/device_state.h"
+#include "view/fixed_text.h"
 
 namespace zrv {
 

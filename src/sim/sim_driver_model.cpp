@@ -1,4 +1,4 @@
-#include "sim_driver_model.h"
+#include "sim/sim_driver_model.h"
 
 #include <utility>
 
