@@ -1,7 +1,7 @@
 // The operating-system layer under the HID device objects and the controller. Everything the
 // layer decides is in THidDevice / THidDeviceController; an implementation of this interface only
-// performs the operation asked for. Two implementations exist: Linux (hidraw + libudev) and a
-// simulated one for tests and the demo.
+// performs the operation asked for. Three implementations exist: Linux (hidraw + libudev),
+// Win32 (the HID class driver) and a simulated one for tests and the demo.
 #pragma once
 
 #include <cstddef>
