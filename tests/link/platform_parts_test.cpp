@@ -1,4 +1,5 @@
-// The pieces the Linux and Win32 platforms share: the handle table and the read's bookkeeping.
+// The pieces the Linux and Win32 platforms share: the handle table, the read's bookkeeping and
+// the judgement of a write's byte count.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "link/platform/handle_table.h"
+#include "link/platform/hid_platform.h"
 #include "link/platform/read_state.h"
 
 namespace zrv {
@@ -134,6 +136,17 @@ TEST(HidReadState, AnOutcomeOnlyOnceDoneAndEachStartForgetsTheLast) {
   read.Abandon();
   EXPECT_FALSE(read.Pending());
   EXPECT_FALSE(read.Result(bytes));
+}
+
+TEST(WholeReportWritten, TheWholeCountOrOneWithoutTheIdByteAndNothingElse) {
+  EXPECT_TRUE(WholeReportWritten(64, 64));  // Windows, Linux
+  EXPECT_TRUE(WholeReportWritten(64, 63));  // wine
+  EXPECT_FALSE(WholeReportWritten(64, 62));
+  EXPECT_FALSE(WholeReportWritten(64, 0));
+  EXPECT_FALSE(WholeReportWritten(64, 65));
+  EXPECT_TRUE(WholeReportWritten(1, 1));
+  EXPECT_FALSE(WholeReportWritten(1, 0));  // an ID byte alone: nothing at all was written
+  EXPECT_FALSE(WholeReportWritten(0, 0));
 }
 
 }  // namespace

@@ -152,7 +152,7 @@ bool Win32HidFile::Write(const std::uint8_t* buffer, std::size_t length, std::ui
   }
   if (!ok) return false;
   written = bytes;
-  return bytes == length;
+  return WholeReportWritten(length, bytes);
 }
 
 }  // namespace zrv

@@ -43,9 +43,9 @@ class Win32HidFile {
   // USB's own time-out for a transfer; a write not taken by then is given up.
   static constexpr DWORD kWriteTimeoutMs = 5000;
 
-  // One whole report. A device that does not take it within `timeoutMs` has it cancelled, as
-  // the USB stack's own time-out does on other systems, so a stalled device cannot hold the
-  // writing thread for ever.
+  // One whole report (WholeReportWritten judges the count the system gives). A device that does
+  // not take it within `timeoutMs` has it cancelled, as the USB stack's own time-out does on
+  // other systems, so a stalled device cannot hold the writing thread for ever.
   bool Write(const std::uint8_t* buffer, std::size_t length, std::uint32_t& written,
              DWORD timeoutMs = kWriteTimeoutMs);
 

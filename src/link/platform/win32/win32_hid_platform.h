@@ -11,7 +11,8 @@
 // and Open(path, Read) open for overlapped I/O; a Read handle opened while a ReadWrite handle of
 // the same path is open shares that handle's file object, and with it its input queue, so replies
 // to reports written before the reader opened are not lost. Write takes the whole report with its
-// ID byte first and gives up after 5 s, the USB stack's own time-out elsewhere. Reads deliver the
+// ID byte first and gives up after 5 s, the USB stack's own time-out elsewhere; wine counts the
+// report written without its ID byte, which is taken as whole too. Reads deliver the
 // report ID first (the HID class driver puts a 0 in front for devices without numbered reports).
 // StartRead/WaitRead/GetReadResult are for one reader thread per handle, while CancelRead and
 // Close may come from any thread: both end an outstanding read and wait until the system has let
