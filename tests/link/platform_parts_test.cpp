@@ -1,5 +1,5 @@
-// The pieces the Linux and Win32 platforms share: the handle table, the read's bookkeeping and
-// the judgement of a write's byte count.
+// The pieces the Linux and Win32 platforms share: the handle table and the judgement of a write's
+// byte count. (The read's bookkeeping is tested through the hidraw channel and the Win32 file.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +11,6 @@
 
 #include "link/platform/handle_table.h"
 #include "link/platform/hid_platform.h"
-#include "link/platform/read_state.h"
 
 namespace zrv {
 namespace {
@@ -107,35 +106,6 @@ TEST(HandleTable, ManyThreadsOpeningAndClosingGetDistinctNumbers) {
   std::sort(all.begin(), all.end());
   EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
   EXPECT_EQ(table.Size(), static_cast<std::size_t>(kThreads * kEach / 2));
-}
-
-TEST(HidReadState, AnOutcomeOnlyOnceDoneAndEachStartForgetsTheLast) {
-  HidReadState read;
-  std::uint32_t bytes = 9;
-  EXPECT_EQ(read.Progress(), HidWaitResult::Completed);  // nothing to wait for
-  EXPECT_FALSE(read.Result(bytes));
-  EXPECT_EQ(bytes, 0u);
-
-  read.Start();
-  EXPECT_EQ(read.Progress(), HidWaitResult::Pending);
-  bytes = 9;
-  EXPECT_FALSE(read.Result(bytes));
-  EXPECT_EQ(bytes, 0u);
-  read.Finish(true, 65);
-  EXPECT_EQ(read.Progress(), HidWaitResult::Completed);
-  EXPECT_TRUE(read.Result(bytes));
-  EXPECT_EQ(bytes, 65u);
-
-  read.Start();  // the last read's 65 bytes are not this one's
-  EXPECT_FALSE(read.Result(bytes));
-  read.Finish(false, 65);  // a failed read delivers nothing
-  EXPECT_FALSE(read.Result(bytes));
-  EXPECT_EQ(bytes, 0u);
-
-  read.Start();
-  read.Abandon();
-  EXPECT_FALSE(read.Pending());
-  EXPECT_FALSE(read.Result(bytes));
 }
 
 TEST(WholeReportWritten, TheWholeCountOrOneWithoutTheIdByteAndNothingElse) {
