@@ -92,50 +92,8 @@ TEST_F(Polling, TheWindowsFortyMillisecondTimersTickTogether) {
   b.Time.OnTick = nullptr;
 }
 
-TEST_F(Polling, IdentityDuringAPauseStartsPollingAndThePauseStillEnds) {
-  b.Click("Btn_ReadSettings");
-  driver.Sim().SendReply(10);
-  ASSERT_TRUE(RunUntil([&] { return b.Session->Polling(); }));
-  EXPECT_TRUE(b.Session->PollingPaused());
-  b.Ticks(12);  // 480 ms
-  EXPECT_EQ(driver.Count(CommandCode::ReadStatus), 12u);
-  b.Advance(20);
-  EXPECT_FALSE(b.Session->PollingPaused());
-  EXPECT_TRUE(b.Session->Polling());
-}
-
-TEST_F(Polling, APauseThatOutlivesTheConnectionTurnsPollingOnButTicksSendNothing) {
-  auto mouse = b.PlugOther(u"USB Optical Mouse");
-  ASSERT_TRUE(b.Identified());
-  b.Click("Btn_ReadSettings");
-  b.Unplug(driver.Device);
-  ASSERT_EQ(b.Status(), "Disconnected");
-  b.Advance(500);
-  EXPECT_TRUE(b.Session->Polling());
-  const std::size_t received = driver.Sim().Received().size();
-  b.Ticks(10);
-  EXPECT_EQ(driver.Sim().Received().size(), received);
-  EXPECT_EQ(mouse->WriteAttempts(), 0);
-}
-
-TEST(PollingOff, APauseWhileOffTurnsPollingOnLater) {
-  Bench b;
-  ASSERT_TRUE(b.FirstScan());
-  b.Session->PausePolling();
-  b.Advance(499);
-  EXPECT_FALSE(b.Session->Polling());
-  b.Advance(1);
-  EXPECT_TRUE(b.Session->Polling());
-  EXPECT_FALSE(b.Session->PollingPaused());
-  // A driver found now is connected by the scan, which stops polling until its identity reply.
-  Driver driver = b.PlugDriver(u"ZRVXXX", [](SimHidDeviceConfig&, sim::SimulatedDriver& sim) {
-    sim.Faults().SilentFor[10] = true;
-  });
-  EXPECT_TRUE(b.Session->Connected());
-  EXPECT_FALSE(b.Session->Polling());
-  b.Ticks(5);
-  EXPECT_EQ(driver.Codes(), std::vector<int>{10});
-}
+// Pauses across identity replies, unplugs and times without a connection are the session's
+// rules: tests/session checks them without a window.
 
 }  // namespace
 }  // namespace zrv::test

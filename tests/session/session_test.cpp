@@ -274,6 +274,41 @@ TEST_F(SessionTest, APauseThatOutlivesTheConnectionTurnsPollingOnButTicksSendNot
   EXPECT_EQ(mouse->WriteAttempts(), 0);
 }
 
+TEST_F(SessionTest, AnIdentityReplyDuringAPauseStartsPollingAndThePauseStillEnds) {
+  ASSERT_TRUE(FirstScan());
+  Plugged driver = PlugDriver();
+  ASSERT_TRUE(Identified());
+  driver.Model->Driver().ClearReceived();
+  session.ReadModbusSettings();
+  Flush();
+  driver.Model->Driver().SendReply(10);
+  ASSERT_TRUE(RunUntil([&] { return session.Polling(); }));
+  EXPECT_TRUE(session.PollingPaused());
+  Advance(480);
+  EXPECT_EQ(driver.Count(CommandCode::ReadStatus), 12u);
+  Advance(20);
+  EXPECT_FALSE(session.PollingPaused());
+  EXPECT_TRUE(session.Polling());
+}
+
+TEST_F(SessionTest, APauseWhileNotConnectedTurnsPollingOnLaterAndAScanStopsItAgain) {
+  ASSERT_TRUE(FirstScan());
+  session.PausePolling();
+  Advance(499);
+  EXPECT_FALSE(session.Polling());
+  Advance(1);
+  EXPECT_TRUE(session.Polling());
+  EXPECT_FALSE(session.PollingPaused());
+  // A driver found now is connected by the scan, which stops polling until its identity reply.
+  Plugged driver = PlugDriver(u"ZRVXXX", [](SimHidDeviceConfig&, sim::SimulatedDriver& sim) {
+    sim.Faults().SilentFor[10] = true;
+  });
+  EXPECT_TRUE(session.Connected());
+  EXPECT_FALSE(session.Polling());
+  Advance(200);
+  EXPECT_EQ(driver.Codes(), std::vector<int>{10});
+}
+
 // ---- The send path ----
 
 TEST_F(SessionTest, NothingIsSentWhileNotConnected) {
