@@ -41,7 +41,7 @@ build_asan() { cmake --preset asan >/dev/null && cmake --build --preset asan; }
 tests_asan() { ctest --preset asan; }
 # The threaded suites (device readers, controller, end-to-end window, the recorder's file thread,
 # the command line) under ThreadSanitizer.
-tsan_suites=(test_link test_e2e test_soak test_record test_cli)
+tsan_suites=(test_link test_session test_e2e test_soak test_record test_cli)
 build_tsan() {
   cmake --preset tsan >/dev/null || return 1
   local targets=()

@@ -13,6 +13,7 @@
 
 #include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
+#include "session/driver_session.h"
 #include "sim/sim_driver_model.h"
 #include "ui/application.h"
 #include "ui/form1.h"
@@ -66,7 +67,8 @@ void RunDemo(zrv::QtMessageBoxes& boxes) {
             .count());
   });
 
-  zrv::TForm1 form(zrv::RealTimeSource(), boxes, platform);
+  zrv::DriverSession session(zrv::RealTimeSource(), platform);
+  zrv::TForm1 form(session, zrv::RealTimeSource(), boxes);
   boxes.SetParent(&form);
 
   QTimer::singleShot(kDriverPlugDelayMs, &form, [&platform, model] {

@@ -6,6 +6,7 @@
 #include "link/platform/linux/linux_hid_platform.h"
 #endif
 #include "link/ttimer.h"
+#include "session/driver_session.h"
 #include "ui/application.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"
@@ -19,7 +20,9 @@ void RunWindow(zrv::QtMessageBoxes& boxes) {
 #else
   zrv::LinuxHidPlatform platform;
 #endif
-  zrv::TForm1 form(zrv::RealTimeSource(), boxes, platform);
+  // The window is a view of the session, which outlives it.
+  zrv::DriverSession session(zrv::RealTimeSource(), platform);
+  zrv::TForm1 form(session, zrv::RealTimeSource(), boxes);
   boxes.SetParent(&form);
   form.show();
   zrv::TApplication::exec();

@@ -15,6 +15,7 @@
 #include "link/ttimer.h"
 #include "support/manual_time_source.h"
 #include "sim/sim_driver_model.h"
+#include "session/driver_session.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"
 
@@ -33,7 +34,8 @@ void RunUntil(const std::function<bool()>& condition) {
 
 struct Rig {
   explicit Rig(bool shown) {
-    form = std::make_unique<zrv::TForm1>(time, boxes, platform);
+    session = std::make_unique<zrv::DriverSession>(time, platform);
+    form = std::make_unique<zrv::TForm1>(*session, time, boxes);
     if (shown) form->show();
     zrv::SimHidDeviceConfig config;
     config.Path = "/sim/driver";
@@ -45,10 +47,13 @@ struct Rig {
     // Readings that change every period, so every value widget has something to show.
     model->Driver().SetLively(true);
   }
-  ~Rig() { form.reset(); }
+  ~Rig() {
+    form.reset();
+    session.reset();
+  }
   // Until the writer thread has let go of the poll (no event says so; it is a moment at most).
   void AwaitWriter() const {
-    const zrv::THidDevice* current = form->CurrentDevice();
+    const zrv::THidDevice* current = session->CurrentDevice();
     while (current != nullptr && current->WritesPending()) std::this_thread::yield();
   }
 
@@ -57,6 +62,7 @@ struct Rig {
   zrv::SimHidPlatform platform;
   std::shared_ptr<zrv::SimDriverModel> model = std::make_shared<zrv::SimDriverModel>();
   std::shared_ptr<zrv::SimHidDevice> device;
+  std::unique_ptr<zrv::DriverSession> session;
   std::unique_ptr<zrv::TForm1> form;
 };
 
@@ -75,7 +81,7 @@ void BM_PollDecodeTick(benchmark::State& state) {
     rig.time.Advance(40);
     // The reply can be decoded before the writer thread has let go of the poll; the next poll
     // would then be dropped.
-    RunUntil([&] { return rig.form->State().Status.Ain == mark; });
+    RunUntil([&] { return rig.session->State().Status.Ain == mark; });
     rig.AwaitWriter();
   }
   state.counters["polls"] = static_cast<double>(rig.model->Driver().CommandCount(11));

@@ -17,7 +17,9 @@
 #include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
 #include "sim/sim_driver_model.h"
+#include "session/driver_session.h"
 #include "ui/form1.h"
+#include "ui/recorder_page.h"
 #include "ui/message_boxes.h"
 
 namespace {
@@ -57,7 +59,8 @@ int main(int argc, char** argv) {
 
   zrv::SimHidPlatform platform;
   YesBoxes boxes;
-  zrv::TForm1 form(zrv::RealTimeSource(), boxes, platform);
+  zrv::DriverSession session(zrv::RealTimeSource(), platform);
+  zrv::TForm1 form(session, zrv::RealTimeSource(), boxes);
   form.show();
 
   auto model = std::make_shared<zrv::SimDriverModel>();
@@ -68,7 +71,7 @@ int main(int argc, char** argv) {
   config.ProductString = u"ZRVXXX";
   config.RecordWrites = false;
   const auto device = zrv::SimDriverModel::PlugDriver(platform, config, model);
-  if (!RunFor([&] { return form.ReadDataTimer.Enabled(); }, 10000)) {
+  if (!RunFor([&] { return session.Polling(); }, 10000)) {
     std::fprintf(stderr, "bench_stall: the driver was not identified\n");
     return 1;
   }
@@ -76,10 +79,12 @@ int main(int argc, char** argv) {
   PaintCounter paints;
   app.installEventFilter(&paints);
   int ticks = 0;
-  const auto display = form.DisplayData.OnTimer;
-  form.DisplayData.OnTimer = [&] {
+  // The recorder page's 40 ms timer ticks with the live view's, from the same moment on.
+  zrv::TTimer& windowTimer = form.findChild<zrv::RecorderPage*>()->Timer;
+  const auto tick = windowTimer.OnTimer;
+  windowTimer.OnTimer = [&] {
     ++ticks;
-    display();
+    tick();
   };
 
   // A 1 ms probe: the gap between two of its turns is how long the loop was held.
@@ -107,7 +112,7 @@ int main(int argc, char** argv) {
   probe.stop();
   const int stallTicks = ticks;
   const int stallPaints = paints.Paints;
-  const zrv::THidDevice* current = form.CurrentDevice();
+  const zrv::THidDevice* current = session.CurrentDevice();
   const unsigned long long dropped =
       current != nullptr && current->Writer() != nullptr ? current->Writer()->DroppedPolls() : 0;
 
@@ -117,14 +122,14 @@ int main(int argc, char** argv) {
   RunFor([&] { return model->Driver().CommandCount(148) > 0; }, 5000);
 
   std::printf("Event loop, longest stall while the driver takes no reports for %d ms: %.1f ms "
-              "(%d live view ticks, %d paints, %llu polls dropped)\n",
+              "(%d window ticks, %d paints, %llu polls dropped)\n",
               stallMs, static_cast<double>(longest) / 1e6, stallTicks, stallPaints, dropped);
   std::printf("Settings reports the driver received after that stall: %llu (Save clicked: %s)\n",
               static_cast<unsigned long long>(model->Driver().CommandCount(148)), saved ? "yes" : "no");
 
   // For comparison: one write on the calling thread, as every send did before the writer thread.
   device->SetWriteStall(stallMs);
-  zrv::THidDevice* writeDevice = form.CurrentDevice();
+  zrv::THidDevice* writeDevice = session.CurrentDevice();
   if (writeDevice != nullptr) {
     std::vector<std::uint8_t> report(65, 0);
     report[0] = 1;

@@ -15,6 +15,8 @@
 
 #include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
+#include "session/driver_session.h"
+#include "support/driver_replies.h"
 #include "ui/application.h"
 #include "ui/fonts.h"
 #include "ui/form1.h"
@@ -84,10 +86,10 @@ int main(int argc, char** argv) {
   const double createStart = MsSinceStart();
   static_cast<void>(zrv::WindowFontFamily());  // timed on its own; the window reuses the result
   const double fontReady = MsSinceStart();
-  // No HID device layer: the figures are the window's own.
+  // An empty simulated HID platform: the figures are the window's own.
   zrv::SimHidPlatform platform;
-  platform.SetHidServicesPresent(false);
-  zrv::TForm1 form(zrv::RealTimeSource(), boxes, platform);
+  zrv::DriverSession session(zrv::RealTimeSource(), platform);
+  zrv::TForm1 form(session, zrv::RealTimeSource(), boxes);
   const double created = MsSinceStart();
   form.show();
   const double shown = MsSinceStart();
@@ -103,9 +105,15 @@ int main(int argc, char** argv) {
   std::printf("  window shown                 %.1f ms\n", shown);
 
   // A connected driver with a steady reading: the view ticks every 40 ms and finds nothing new.
-  form.State().Limits = {30000, 90, 1000, 10000};
-  form.State().Status = zrv::LiveStatus{3, 0, 1, 0x05, 0x08, 0x23, 1650, 3200, 41, 4250, 8000, 24100, 620, 1000};
-  form.SetConnected(true);
+  // The limits and the reading are decoded before it connects, so nothing polls it: the device
+  // behind it answers nothing.
+  zrv::test::Deliver(session, zrv::test::IdentityReply(125, "ZRV", 103, zrv::DriverLimits{30000, 90, 1000, 10000}));
+  zrv::LiveStatus status{3, 0, 1, 0x05, 0x08, 0x23, 1650, 3200, 41, 4250, 8000, 24100, 620, 1000};
+  zrv::test::Deliver(session, zrv::test::StatusReply(status));
+  if (zrv::test::PlugConnectedDriver(platform, session) == nullptr) {
+    std::fprintf(stderr, "bench_ui: the simulated driver did not connect\n");
+    return 1;
+  }
   const double steady = RunFor(seconds);
   std::printf("CPU, steady reading            %.3f s over %d s = %.3f %% of one core\n", steady, seconds,
               100.0 * steady / seconds);
@@ -115,12 +123,12 @@ int main(int argc, char** argv) {
   QTimer changer;
   QObject::connect(&changer, &QTimer::timeout, [&] {
     ++step;
-    zrv::LiveStatus& status = form.State().Status;
     status.PowerSupply = static_cast<std::uint32_t>(20000 + (step % 50) * 100);
     status.CurAct = (step % 100) * 90;
     status.PwmAct = static_cast<std::int16_t>(step % 1000);
     status.Potentiometer = static_cast<std::uint16_t>(step % 3300);
     status.Switches = static_cast<std::uint8_t>(step & 0x3F);
+    zrv::test::Deliver(session, zrv::test::StatusReply(status));
   });
   changer.start(40);
   const double changing = RunFor(seconds);

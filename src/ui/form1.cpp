@@ -3,13 +3,14 @@
 #include <QComboBox>
 #include <QFont>
 #include <QLabel>
+#include <QListWidget>
+#include <QTabWidget>
 #include <QLocale>
 #include <QString>
 #include <string>
 
 #include "view/number_format.h"
 #include "view/register_table.h"
-#include "protocol/reply_decoder.h"
 #include "view/reply_view.h"
 #include "ui/application.h"
 #include "ui/fonts.h"
@@ -35,20 +36,15 @@ char UserDecimalSeparator() {
 
 }  // namespace
 
-TForm1::TForm1(TimeSource& time, IMessageBoxes& boxes, IHidPlatform& platform, QWidget* parent,
-               const FormCreateStepHook& stepHook)
+TForm1::TForm1(DriverSession& session, TimeSource& time, IMessageBoxes& boxes, QWidget* parent)
     : QWidget(parent),
+      session_(session),
       ui_(std::make_unique<Ui::TForm1>()),
       boxes_(boxes),
-      stepHook_(stepHook),
-      DisplayData(time, 40, true),
-      ReadDataTimer(time, 40, false),
-      TimerTimeout(time, 500, false),
-      AnswerWatch(time, StatusLine::kNoAnswerAfterMs, true) {
+      DisplayData(time, 40, true) {
   BuildWindow();
   DisplayData.OnTimer = [this] { DisplayDataTimer(); };
-  AnswerWatch.OnTimer = [this] { AnswerWatchTimer(); };
-  WireLink(platform);
+  Subscribe();
   WireModbusPage();
   WireRecorderPage(time);
   try {
@@ -59,13 +55,53 @@ TForm1::TForm1(TimeSource& time, IMessageBoxes& boxes, IHidPlatform& platform, Q
   }
 }
 
-TForm1::~TForm1() {
-  // Nothing may be sent from here on; the controller stops every reader (a report already handed
-  // over may still be decoded meanwhile, into widgets that still exist).
-  connected_ = false;
-  currentDevice_ = nullptr;
-  controller_.reset();
-  listed_.clear();
+// The session outlives the window: its signals to this window end with it.
+TForm1::~TForm1() = default;
+
+void TForm1::Subscribe() {
+  DriverSession* session = &session_;
+  connect(session, &DriverSession::DevicesCleared, this, [this] {
+    ui_->ListBox1->clear();
+    statusLine_.ConnectionRebuilt();
+  });
+  connect(session, &DriverSession::DeviceListed, this, [this](int index) {
+    const ListedDevice& device = session_.Devices()[static_cast<std::size_t>(index)];
+    const std::string text = DeviceItemText(device.Product, device.VendorID, device.ProductID);
+    ui_->ListBox1->addItem(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+  });
+  connect(session, &DriverSession::ConnectionChanged, this, &TForm1::ShowConnection);
+  connect(session, &DriverSession::ScanEnded, this, [this](const QString& refusedNode) {
+    statusLine_.SetNoAccess(refusedNode.toStdString());
+    ShowStatusLine();
+  });
+  connect(session, &DriverSession::ReplyArrived, this, [this] {
+    if (statusLine_.ReplyArrived()) ShowStatusLine();
+  });
+  connect(session, &DriverSession::IdentityDecoded, this, &TForm1::ShowIdentity);
+  connect(session, &DriverSession::StatusDecoded, this,
+          [this] { recorderPage_->AddStatus(session_.State().Status, session_.State().Limits); });
+  connect(session, &DriverSession::RegistersDecoded, this, &TForm1::ShowRegisters);
+  connect(session, &DriverSession::ModbusSettingsDecoded, this, &TForm1::ShowModbusSettings);
+  connect(session, &DriverSession::SettingsSaved, this, [this] {
+    statusLine_.Acknowledged();
+    ShowStatusLine();
+  });
+  connect(session, &DriverSession::ReportWritten, this, &TForm1::ShowSaveWritten);
+  // The live view's and the recorder's 40 ms timers count again from the moment polling starts,
+  // so that the three tick in one wake-up of the event loop instead of three.
+  connect(session, &DriverSession::PollingStarted, this, [this] {
+    DisplayData.Restart();
+    recorderPage_->Timer.Restart();
+  });
+  connect(session, &DriverSession::AnswerWatchExpired, this, [this] {
+    if (statusLine_.WatchExpired(session_.Connected())) ShowStatusLine();
+  });
+  connect(ui_->PageControl1, &QTabWidget::currentChanged, this, &TForm1::FollowPage);
+}
+
+void TForm1::FollowPage(int page) {
+  // "Recorder" charts the status, as "IO Status" shows it.
+  session_.SetPolledCommand(page == 1 ? CommandCode::ReadRegisters : CommandCode::ReadStatus);
 }
 
 void TForm1::BuildWindow() {
@@ -98,21 +134,12 @@ void TForm1::BuildWindow() {
 }
 
 void TForm1::FormCreate() {
-  auto step = [this](int number) {
-    if (stepHook_) {
-      stepHook_(number);
-    }
-  };
+  session_.ShowNoConnection();
 
-  step(1);
-  ShowNoConnection();
-
-  step(2);
   std::string caption(kFormCaption);
   caption.append("  ").append(kVersionText);
   setWindowTitle(Latin1Text(caption));
 
-  step(3);
   QComboBox* address = ui_->Cb_ModbusAddress;
   for (int position = 0; position < kHighestSlaveId; ++position) {
     const QString text = QString::number(position + 1);
@@ -123,21 +150,17 @@ void TForm1::FormCreate() {
     }
   }
 
-  step(4);
   address->setCurrentIndex(0);
 
-  step(5);
   QTableWidget* grid = ui_->GridModbus;
   grid->setColumnWidth(0, 50);
   grid->setColumnWidth(1, 80);
   grid->setColumnWidth(2, 70);
 
-  step(6);
   SetCellText(grid, 0, 0, "Addr");
   SetCellText(grid, 0, 1, "Name");
   SetCellText(grid, 0, 2, "Value");
 
-  step(7);
   // The grid drops cells beyond its row count, so it gets its rows before they are written.
   grid->setRowCount(kGridRowCount);
   for (std::size_t index = 0; index < kRegisterTable.size(); ++index) {
@@ -146,7 +169,6 @@ void TForm1::FormCreate() {
     SetCellText(grid, row, 1, kRegisterTable[index].Name);
   }
 
-  step(8);
   grid->setRowCount(kGridRowCount);
 }
 
@@ -155,68 +177,47 @@ void TForm1::ShowStatus(std::string_view text, Rgb background) {
   SetEditBackground(ui_->ConnectionStatus, background);
 }
 
-void TForm1::ShowConnected() {
-  ShowStatus(kConnectedText, IndicatorOnColor);
-  SendCommand(CommandCode::ReadIdentity);
-}
-
-void TForm1::ShowNoConnection() {
-  ShowStatus(kNoConnectionText, IndicatorOffColor);
-  ReadDataTimer.SetEnabled(false);
-}
-
-void TForm1::ShowDisconnected() {
-  ShowStatus(kDisconnectedText, IndicatorOffColor);
-  ReadDataTimer.SetEnabled(false);
-}
-
-void TForm1::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*/,
-                         const std::uint8_t* Data, std::uint16_t Size) {
-  AnswerWatch.Restart();
-  if (statusLine_.ReplyArrived()) ShowStatusLine();
-  const DecodedReply reply = DecodeReply(state_, Data, Size);
-  switch (reply.kind) {
-    case DecodedReply::Kind::Identity: {
-      const IdentityTexts texts = IdentityView(state_, decimalSeparator_);
-      // Only while connected: after a later driver that refused access has left "No connection",
-      // an earlier one's reply must not write "Connected to" onto it, nor start polling.
-      if (connected_) {
-        // The status colour stays as the connection routine set it.
-        SetEditText(ui_->ConnectionStatus, texts.ConnectionCaption.View());
-        StartPolling();
-      }
-      SetLabelText(ui_->Label_HardwareVer, texts.HardwareVersionText.View());
+void TForm1::ShowConnection(ConnectionShown shown) {
+  switch (shown) {
+    case ConnectionShown::Connected:
+      ShowStatus(kConnectedText, IndicatorOnColor);
       break;
-    }
-    case DecodedReply::Kind::ModbusSettings: {
-      const ModbusListPositions lists = ModbusListView(state_.Modbus);
-      SelectIndex(ui_->Cb_ModbusBaud, lists.BaudIndex);
-      SelectIndex(ui_->Cb_ModbusParity, lists.ParityIndex);
-      SelectIndex(ui_->Cb_ModbusAddress, lists.AddressIndex);
+    case ConnectionShown::Disconnected:
+      ShowStatus(kDisconnectedText, IndicatorOffColor);
       break;
-    }
-    case DecodedReply::Kind::SettingsSaved:
-      statusLine_.Acknowledged();
-      ShowStatusLine();
-      break;
-    case DecodedReply::Kind::Registers: {
-      const RegisterTexts texts = RegisterView(state_.Registers, reply.GoodFrames);
-      SetLabelText(ui_->Lab_ModbusOkFrames, texts.OkFramesText.View());
-      for (std::size_t index = 0; index < texts.ValueTexts.size(); ++index) {
-        SetCellText(ui_->GridModbus, static_cast<int>(index) + 1, 2, texts.ValueTexts[index].View());
-      }
-      break;
-    }
-    case DecodedReply::Kind::Status:
-      recorderPage_->AddStatus(state_.Status, state_.Limits);
-      break;
-    case DecodedReply::Kind::None:
+    case ConnectionShown::NoConnection:
+      ShowStatus(kNoConnectionText, IndicatorOffColor);
       break;
   }
 }
 
-void TForm1::AnswerWatchTimer() {
-  if (statusLine_.WatchExpired(connected_)) ShowStatusLine();
+void TForm1::ShowIdentity(bool ofThisConnection) {
+  const IdentityTexts texts = IdentityView(session_.State(), decimalSeparator_);
+  // After a later driver that refused access has left "No connection", an earlier one's reply
+  // must not write "Connected to" onto it. The status colour stays as the connection routine set
+  // it.
+  if (ofThisConnection) SetEditText(ui_->ConnectionStatus, texts.ConnectionCaption.View());
+  SetLabelText(ui_->Label_HardwareVer, texts.HardwareVersionText.View());
+}
+
+void TForm1::ShowModbusSettings() {
+  const ModbusListPositions lists = ModbusListView(session_.State().Modbus);
+  SelectIndex(ui_->Cb_ModbusBaud, lists.BaudIndex);
+  SelectIndex(ui_->Cb_ModbusParity, lists.ParityIndex);
+  SelectIndex(ui_->Cb_ModbusAddress, lists.AddressIndex);
+}
+
+void TForm1::ShowRegisters() {
+  const RegisterTexts texts = RegisterView(session_.State().Registers, session_.GoodFrames());
+  SetLabelText(ui_->Lab_ModbusOkFrames, texts.OkFramesText.View());
+  for (std::size_t index = 0; index < texts.ValueTexts.size(); ++index) {
+    SetCellText(ui_->GridModbus, static_cast<int>(index) + 1, 2, texts.ValueTexts[index].View());
+  }
+}
+
+void TForm1::ShowSaveWritten(std::uint32_t tag, bool written) {
+  statusLine_.SaveWritten(tag, written);
+  ShowStatusLine();
 }
 
 void TForm1::ShowStatusLine() {

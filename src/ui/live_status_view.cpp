@@ -102,18 +102,19 @@ void TForm1::PrepareLiveStatusView() {
 }
 
 void TForm1::DisplayDataTimer() {
-  if (!connected_) {
+  if (!session_.Connected()) {
     return;
   }
+  const DeviceState& state = session_.State();
   try {
-    if (ComputeTick(state_, decimalSeparator_, firmwareWarningShown_).FirmwareWarningDue) {
+    if (ComputeTick(state, decimalSeparator_, firmwareWarningShown_).FirmwareWarningDue) {
       // Set before the box opens: ticks that run while it is open skip the gate.
       firmwareWarningShown_ = true;
       boxes_.Warning("Warning", kFirmwareWarningText);
       DisplayData.SetEnabled(false);
     }
     // Read after the box has closed, so the completing tick shows the state of that moment.
-    liveView_->Apply(ComputeTick(state_, decimalSeparator_, firmwareWarningShown_));
+    liveView_->Apply(ComputeTick(state, decimalSeparator_, firmwareWarningShown_));
   } catch (...) {
     // A failed tick ends silently; the next one starts afresh.
   }

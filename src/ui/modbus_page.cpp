@@ -6,7 +6,6 @@
 #include <optional>
 
 #include "protocol/reply_decoder.h"
-#include "protocol/report_framing.h"
 #include "ui/form1.h"
 #include "ui_form1.h"
 
@@ -35,10 +34,7 @@ void TForm1::WireModbusPage() {
   connect(ui_->Btn_SaveParams, &QPushButton::clicked, this, [this] { Btn_SaveParamsClick(); });
 }
 
-void TForm1::Btn_ReadSettingsClick() {
-  PausePolling();
-  SendCommand(CommandCode::ReadModbusSettings);
-}
+void TForm1::Btn_ReadSettingsClick() { session_.ReadModbusSettings(); }
 
 void TForm1::Btn_SaveParamsClick() {
   if (!boxes_.Question(kSaveQuestionCaption, kSaveQuestionText)) {
@@ -51,9 +47,8 @@ void TForm1::Btn_SaveParamsClick() {
     ShowStatusLine();
     return;
   }
-  state_.Modbus = *chosen;
-  PausePolling();
-  if (!SendModbusSettings()) {
+  // The save's number goes out with it, so that only this save's outcome shows.
+  if (!session_.SaveModbusSettings(*chosen, statusLine_.SaveSent())) {
     statusLine_.SaveNotSent();
   }
   ShowStatusLine();

@@ -10,7 +10,7 @@ namespace zrv {
 
 void TForm1::WireRecorderPage(TimeSource& time) {
   recorderPage_ = new RecorderPage(
-      time, [this] { return connected_; }, [this](const QString& text) {
+      time, [this] { return session_.Connected(); }, [this](const QString& text) {
         statusLine_.Note(text.toStdString());
         ShowStatusLine();
       });

@@ -25,6 +25,9 @@ inline constexpr std::string_view kNoConnectionText = "No connection";
 inline constexpr std::string_view kDisconnectedText = "Disconnected";
 inline constexpr std::string_view kConnectedText = "Connected";
 
+// The tool's version, as the window's caption and zrv-cli --version show it.
+inline constexpr std::string_view kVersionText = "1.02";
+
 struct IdentityTexts {
   FixedText<64> ConnectionCaption;  // "Connected to ZRVXXX ver.: 1.25   NAME"
   FixedText<8> HardwareVersionText;

@@ -26,9 +26,9 @@ TEST(Connection, WithoutDevicesTheFirstScanShowsNoConnection) {
   ASSERT_TRUE(b.FirstScan());
   EXPECT_EQ(b.Status(), "No connection");
   EXPECT_EQ(b.StatusColour(), kNotConnectedColour);
-  EXPECT_FALSE(b.Form->Connected());
+  EXPECT_FALSE(b.Session->Connected());
   EXPECT_TRUE(b.Items().isEmpty());
-  EXPECT_EQ(b.Form->CurrentDevice(), nullptr);
+  EXPECT_EQ(b.Session->CurrentDevice(), nullptr);
 }
 
 TEST(Connection, ADriverPresentAtStartIsConnectedAndIdentified) {
@@ -44,7 +44,7 @@ TEST(Connection, ADriverPresentAtStartIsConnectedAndIdentified) {
   auto device = SimDriverModel::PlugDriver(b.Platform, config, model);
   ASSERT_TRUE(b.Identified());
 
-  EXPECT_TRUE(b.Form->Connected());
+  EXPECT_TRUE(b.Session->Connected());
   EXPECT_EQ(b.Status(), ExpectedCaption(*b.Form, "ABC"));
   EXPECT_EQ(b.StatusColour(), kConnectedColour);
   EXPECT_EQ(b.LabelText("Label_HardwareVer"),
@@ -59,7 +59,7 @@ TEST(Connection, ADriverPresentAtStartIsConnectedAndIdentified) {
   expected[1] = 10;
   EXPECT_EQ(first.Bytes, expected);
   // The identity reply starts polling.
-  EXPECT_TRUE(b.Form->ReadDataTimer.Enabled());
+  EXPECT_TRUE(b.Session->Polling());
 }
 
 TEST(Connection, OtherDevicesAloneLeaveDisconnectedAndAreListed) {
@@ -78,9 +78,9 @@ TEST(Connection, OtherDevicesAloneLeaveDisconnectedAndAreListed) {
                                     QStringLiteral("Mysz \u00E9?"), "zrvxxx", "ZRVXXX ", "ZRVXXXX"}));
   EXPECT_EQ(b.Status(), "Disconnected");
   EXPECT_EQ(b.StatusColour(), kNotConnectedColour);
-  EXPECT_FALSE(b.Form->Connected());
-  EXPECT_FALSE(b.Form->ReadDataTimer.Enabled());
-  for (const auto& device : b.Form->ListedDevices()) {
+  EXPECT_FALSE(b.Session->Connected());
+  EXPECT_FALSE(b.Session->Polling());
+  for (const auto& device : b.Session->Held()) {
     ASSERT_NE(device, nullptr);
     EXPECT_TRUE(device->IsClaimed());
     EXPECT_FALSE(device->ReaderRunning());
@@ -93,7 +93,7 @@ TEST(Connection, UnplugReplugAndAMouseWhileConnected) {
   auto mouse = b.PlugOther(u"USB Optical Mouse");
   Driver driver = b.PlugDriver();
   ASSERT_TRUE(b.Identified());
-  EXPECT_EQ(b.Form->CurrentDevice(), b.Form->ListedDevices()[1].get());
+  EXPECT_EQ(b.Session->CurrentDevice(), b.Session->Held()[1].get());
 
   // Another device arriving rebuilds the connection: command 10 again, caption again.
   auto keyboard = b.PlugOther(u"Keyboard");
@@ -112,9 +112,9 @@ TEST(Connection, UnplugReplugAndAMouseWhileConnected) {
   // The driver goes; other devices stay.
   b.Unplug(driver.Device);
   EXPECT_EQ(b.Status(), "Disconnected");
-  EXPECT_FALSE(b.Form->Connected());
-  EXPECT_EQ(b.Form->CurrentDevice(), nullptr);
-  EXPECT_FALSE(b.Form->ReadDataTimer.Enabled());
+  EXPECT_FALSE(b.Session->Connected());
+  EXPECT_EQ(b.Session->CurrentDevice(), nullptr);
+  EXPECT_FALSE(b.Session->Polling());
   const std::size_t received = driver.Sim().Received().size();
   b.Ticks(10);
   EXPECT_EQ(driver.Sim().Received().size(), received);
@@ -135,9 +135,9 @@ TEST(Connection, UnplugReplugAndAMouseWhileConnected) {
   b.Unplug(mouse);
   b.Unplug(keyboard);
   EXPECT_EQ(b.Status(), "No connection");
-  EXPECT_FALSE(b.Form->Connected());
+  EXPECT_FALSE(b.Session->Connected());
   EXPECT_TRUE(b.Items().isEmpty());
-  EXPECT_EQ(b.Form->CurrentDevice(), nullptr);
+  EXPECT_EQ(b.Session->CurrentDevice(), nullptr);
 }
 
 TEST(Connection, TwoDriversBothGetTheIdentityRequestAndTheLaterOneIsCurrent) {
@@ -146,13 +146,13 @@ TEST(Connection, TwoDriversBothGetTheIdentityRequestAndTheLaterOneIsCurrent) {
   Driver first = b.PlugDriver();
   Driver second = b.PlugDriver();
   ASSERT_TRUE(b.Identified());
-  EXPECT_EQ(b.Form->CurrentDevice(), b.Form->ListedDevices()[1].get());
-  EXPECT_EQ(b.Form->CurrentDevice()->PlugInfo()->InterfacePath, second.Device->Path());
+  EXPECT_EQ(b.Session->CurrentDevice(), b.Session->Held()[1].get());
+  EXPECT_EQ(b.Session->CurrentDevice()->PlugInfo()->InterfacePath, second.Device->Path());
   // The first got 10 when it was plugged and again when the second arrived.
   EXPECT_EQ(first.Count(CommandCode::ReadIdentity), 2u);
   EXPECT_EQ(second.Count(CommandCode::ReadIdentity), 1u);
-  EXPECT_TRUE(b.Form->ListedDevices()[0]->ReaderRunning());
-  EXPECT_TRUE(b.Form->ListedDevices()[1]->ReaderRunning());
+  EXPECT_TRUE(b.Session->Held()[0]->ReaderRunning());
+  EXPECT_TRUE(b.Session->Held()[1]->ReaderRunning());
 
   // Polls go to the current one only; replies of both are decoded.
   b.Ticks(3);
@@ -172,8 +172,8 @@ TEST(Connection, ADriverWithoutReadWriteAccessIsNotConnected) {
   });
   ASSERT_TRUE(b.Scanned);
   EXPECT_EQ(b.Status(), "No connection");
-  EXPECT_FALSE(b.Form->Connected());
-  EXPECT_FALSE(b.Form->CurrentDevice()->ReaderRunning());
+  EXPECT_FALSE(b.Session->Connected());
+  EXPECT_FALSE(b.Session->CurrentDevice()->ReaderRunning());
   b.Ticks(5);
   b.Click("Btn_ReadSettings");
   EXPECT_EQ(driver.Device->WriteAttempts(), 0);
@@ -189,7 +189,7 @@ TEST(Connection, ADriverThatNeverAnswersStaysConnectedWithoutPolling) {
   b.Ticks(50);
   RunRounds(20);
   EXPECT_EQ(b.Status(), "Connected");
-  EXPECT_TRUE(b.Form->Connected());
+  EXPECT_TRUE(b.Session->Connected());
   EXPECT_EQ(driver.Codes(), std::vector<int>{10});
 }
 
@@ -251,11 +251,12 @@ TEST(Connection, HundredPlugCyclesWhilePollingLeaveNoReaderRunning) {
     EXPECT_EQ(device->OpenHandleCount(), 0);
     EXPECT_EQ(device->WaitingReads(), 0);
   }
-  for (const auto& device : b.Form->ListedDevices()) EXPECT_FALSE(device->ReaderRunning());
+  for (const auto& device : b.Session->Held()) EXPECT_FALSE(device->ReaderRunning());
   EXPECT_EQ(ThreadCount(), threadsBefore);
 #endif
 }
 
+// Quitting: the window goes, then its session.
 TEST(Connection, ClosingTheWindowStopsTheReaderAndTheWriterAndSendsNothing) {
   Bench b;
   ASSERT_TRUE(b.FirstScan());
@@ -265,7 +266,7 @@ TEST(Connection, ClosingTheWindowStopsTheReaderAndTheWriterAndSendsNothing) {
   const int threadsConnected = ThreadCount();
 #endif
   const std::size_t received = driver.Sim().Received().size();
-  b.Form.reset();
+  b.Close();
   EXPECT_EQ(driver.Sim().Received().size(), received);
   EXPECT_EQ(driver.Device->OpenHandleCount(), 0);
 #ifndef _WIN32

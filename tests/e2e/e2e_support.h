@@ -25,6 +25,7 @@
 #include "link/ttimer.h"
 #include "support/manual_time_source.h"
 #include "sim/sim_driver_model.h"
+#include "session/driver_session.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"
 
@@ -79,8 +80,15 @@ class Bench {
 
   explicit Bench(const FrontFactory& front = {}, TimeSource* time = nullptr)
       : Front(front ? front(Platform) : nullptr),
-        Form(std::make_unique<TForm1>(time != nullptr ? *time : Time, Boxes, Front ? *Front : Platform)) {}
-  ~Bench() { Form.reset(); }
+        Session(std::make_unique<DriverSession>(time != nullptr ? *time : Time, Front ? *Front : Platform)),
+        Form(std::make_unique<TForm1>(*Session, time != nullptr ? *time : Time, Boxes)) {}
+  // The window first: it is a view of the session.
+  ~Bench() { Close(); }
+  // What quitting the program does: the window goes, then its session.
+  void Close() {
+    Form.reset();
+    Session.reset();
+  }
 
   Driver PlugDriver(std::u16string product = u"ZRVXXX",
                     const std::function<void(SimHidDeviceConfig&, sim::SimulatedDriver&)>& setUp = {}) {
@@ -126,8 +134,9 @@ class Bench {
   // Waits, without running the event loop, until every listed device's writer thread has written
   // what it took. What the simulated driver received may be read after this.
   bool Flush() const {
+    if (!Session) return true;
     auto pending = [this] {
-      for (const auto& device : Form->ListedDevices()) {
+      for (const auto& device : Session->Held()) {
         if (device && device->WritesPending()) return true;
       }
       return false;
@@ -186,6 +195,7 @@ class Bench {
   ScriptedBoxes Boxes;
   SimHidPlatform Platform;
   std::unique_ptr<IHidPlatform> Front;
+  std::unique_ptr<DriverSession> Session;
   std::unique_ptr<TForm1> Form;
   bool Scanned = true;
 

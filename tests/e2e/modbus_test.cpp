@@ -39,8 +39,8 @@ TEST_F(ModbusPage, ReadPausesPollingAndSelectsTheDriversSettings) {
   driver.Sim().Model().Modbus = ModbusSettings{115200, 1, 5};
   b.Click("Btn_ReadSettings");
   EXPECT_EQ(driver.Codes(), std::vector<int>{20});
-  EXPECT_FALSE(b.Form->ReadDataTimer.Enabled());
-  EXPECT_TRUE(b.Form->TimerTimeout.Enabled());
+  EXPECT_FALSE(b.Session->Polling());
+  EXPECT_TRUE(b.Session->PollingPaused());
   ASSERT_TRUE(RunUntil([&] { return Selected() == QStringList{"115200", "Odd", "5"}; }));
 }
 
@@ -57,12 +57,12 @@ TEST_F(ModbusPage, SaveSendsTheListsAfterConfirmationAndShowsTheAcknowledgement)
   std::memcpy(expected.data(), head, sizeof head);
   EXPECT_EQ(LastReport(), expected);
   EXPECT_TRUE(driver.Sim().Received().back().Accepted);
-  const ModbusSettings stored = b.Form->State().Modbus;
+  const ModbusSettings stored = b.Session->State().Modbus;
   EXPECT_EQ(stored.Baudrate, 115200u);
   EXPECT_EQ(stored.Parity, 2);
   EXPECT_EQ(stored.SlaveId, 127);
-  EXPECT_FALSE(b.Form->ReadDataTimer.Enabled());
-  EXPECT_TRUE(b.Form->TimerTimeout.Enabled());
+  EXPECT_FALSE(b.Session->Polling());
+  EXPECT_TRUE(b.Session->PollingPaused());
   // The driver took them and says so.
   EXPECT_EQ(driver.Sim().Model().Modbus.Baudrate, 115200u);
   ASSERT_TRUE(RunUntil([&] { return b.LabelText("Label_Status") == "Ustawienia Modbus zapisane"; }));
@@ -79,17 +79,17 @@ TEST_F(ModbusPage, SaveWithTheStartUpSelections) {
 }
 
 TEST_F(ModbusPage, CancelChangesNothing) {
-  const ModbusSettings before = b.Form->State().Modbus;
+  const ModbusSettings before = b.Session->State().Modbus;
   Select("9600", "Odd", "9");
   b.Boxes.Answer = false;
   b.Click("Btn_SaveParams");
   EXPECT_EQ(b.Boxes.Boxes.size(), 1u);
   EXPECT_TRUE(driver.Codes().empty());
-  const ModbusSettings after = b.Form->State().Modbus;
+  const ModbusSettings after = b.Session->State().Modbus;
   EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
   EXPECT_EQ(b.LabelText("Label_Status"), "...");
-  EXPECT_TRUE(b.Form->ReadDataTimer.Enabled());
-  EXPECT_FALSE(b.Form->TimerTimeout.Enabled());
+  EXPECT_TRUE(b.Session->Polling());
+  EXPECT_FALSE(b.Session->PollingPaused());
 }
 
 TEST_F(ModbusPage, PollingAndRepliesGoOnWhileTheQuestionIsOpen) {
@@ -109,7 +109,7 @@ TEST_F(ModbusPage, PollingAndRepliesGoOnWhileTheQuestionIsOpen) {
   EXPECT_EQ(pollsWhileOpen, 5u);
   EXPECT_TRUE(decodedWhileOpen);
   // The pause starts only after the answer, and the blank comes after the early acknowledgement.
-  EXPECT_FALSE(b.Form->ReadDataTimer.Enabled());
+  EXPECT_FALSE(b.Session->Polling());
   EXPECT_EQ(driver.Codes().back(), 148);
   EXPECT_EQ(b.LabelText("Label_Status"), " ");
   ASSERT_TRUE(RunUntil([&] { return b.LabelText("Label_Status") == "Ustawienia Modbus zapisane"; }));
@@ -123,7 +123,7 @@ TEST_F(ModbusPage, ASettingTheListsCannotShowIsNeitherShownNorSaved) {
   // Slave 200 and 14400 baud: those lists show nothing rather than the old entries.
   driver.Sim().Model().Modbus = ModbusSettings{14400, 1, 200};
   b.Click("Btn_ReadSettings");
-  ASSERT_TRUE(RunUntil([&] { return b.Form->State().Modbus.SlaveId == 200; }));
+  ASSERT_TRUE(RunUntil([&] { return b.Session->State().Modbus.SlaveId == 200; }));
   EXPECT_EQ(b.Combo("Cb_ModbusAddress")->currentIndex(), -1);
   EXPECT_EQ(b.Combo("Cb_ModbusBaud")->currentIndex(), -1);
   EXPECT_EQ(b.Combo("Cb_ModbusParity")->currentText(), "Odd");
@@ -133,7 +133,7 @@ TEST_F(ModbusPage, ASettingTheListsCannotShowIsNeitherShownNorSaved) {
   b.Click("Btn_SaveParams");
   EXPECT_EQ(driver.Sim().Received().size(), received);
   EXPECT_EQ(b.LabelText("Label_Status"), "Ustawienia Modbus nie zapisane");
-  EXPECT_EQ(b.Form->State().Modbus.SlaveId, 200);
+  EXPECT_EQ(b.Session->State().Modbus.SlaveId, 200);
 
   // One list still empty is enough to send nothing.
   b.Combo("Cb_ModbusAddress")->setCurrentText(QStringLiteral("7"));
@@ -156,9 +156,9 @@ TEST(ModbusPageOff, ButtonsWhileNotConnectedPauseAndStoreButSendNothing) {
   b.Form->findChild<QComboBox*>(QStringLiteral("Cb_ModbusBaud"))->setCurrentText(QStringLiteral("57600"));
   b.Click("Btn_ReadSettings");
   b.Click("Btn_SaveParams");
-  EXPECT_EQ(b.Form->State().Modbus.Baudrate, 57600u);
+  EXPECT_EQ(b.Session->State().Modbus.Baudrate, 57600u);
   EXPECT_EQ(b.LabelText("Label_Status"), "Ustawienia Modbus nie zapisane");
-  EXPECT_TRUE(b.Form->TimerTimeout.Enabled());
+  EXPECT_TRUE(b.Session->PollingPaused());
   EXPECT_EQ(mouse->WriteAttempts(), 0);
 }
 

@@ -29,7 +29,8 @@ class RecorderPageTest : public ::testing::Test {
   void SetUp() override {
     dir_ = MakeScratchFolder("zrv-page");
     ASSERT_FALSE(dir_.empty());
-    page_ = &b.Form->Recorder();
+    page_ = b.Form->findChild<RecorderPage*>();
+    ASSERT_NE(page_, nullptr);
     // The page's clocks follow the test's time, so 5 s after a fault is 125 ticks, not a wait.
     page_->SetClocks([this] { return SteadyTime(std::chrono::milliseconds(b.Time.NowMs())); },
                      [this] { return WallTime(std::chrono::seconds(1'800'000'000) +
@@ -42,7 +43,7 @@ class RecorderPageTest : public ::testing::Test {
     ASSERT_TRUE(b.FirstScan());
   }
   void TearDown() override {
-    b.Form.reset();
+    b.Close();
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
   }

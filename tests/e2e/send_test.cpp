@@ -123,11 +123,11 @@ TEST(SendPath, SendingAllocatesNothing) {
   gAllocations = 0;
   for (int i = 0; i < 100; ++i) {
     tCounting = true;
-    b.Form->SendCommand(CommandCode::ReadStatus);
+    b.Session->SendCommand(CommandCode::ReadStatus);
     tCounting = false;
     waitFor(2 * i + 1);
     tCounting = true;
-    b.Form->SendReport(payload.data(), static_cast<std::uint32_t>(payload.size()));
+    b.Session->SendReport(payload.data(), static_cast<std::uint32_t>(payload.size()));
     tCounting = false;
     waitFor(2 * i + 2);
   }
@@ -159,7 +159,7 @@ TEST(SendPath, ReportsTakeTheDevicesOutputLengthAndUnsendableLengthsSendNothing)
   Bench b;
   ASSERT_TRUE(b.FirstScan());
   auto nine = PlugWithOutputLength(b, 9);
-  ASSERT_TRUE(b.Form->Connected());
+  ASSERT_TRUE(b.Session->Connected());
   b.Click("Btn_SaveParams");
   const auto written = nine->WrittenReports();
   ASSERT_EQ(written.size(), 2u);
@@ -171,17 +171,17 @@ TEST(SendPath, ReportsTakeTheDevicesOutputLengthAndUnsendableLengthsSendNothing)
   // No report descriptor (length 0) and a length beyond the report buffer: nothing goes out,
   // and the window stays connected and quiet.
   auto none = PlugWithOutputLength(b, 0, true);
-  ASSERT_TRUE(b.Form->Connected());
+  ASSERT_TRUE(b.Session->Connected());
   b.Click("Btn_ReadSettings");
   EXPECT_EQ(none->WriteAttempts(), 0);
   b.Unplug(none);
   auto huge = PlugWithOutputLength(b, 300);
-  ASSERT_TRUE(b.Form->Connected());
+  ASSERT_TRUE(b.Session->Connected());
   b.Click("Btn_ReadSettings");
   b.Click("Btn_SaveParams");
   EXPECT_EQ(huge->WriteAttempts(), 0);
   auto exact = PlugWithOutputLength(b, 256);
-  ASSERT_TRUE(b.Form->Connected());
+  ASSERT_TRUE(b.Session->Connected());
   ASSERT_EQ(exact->WrittenReports().size(), 1u);
   EXPECT_EQ(exact->WrittenReports()[0].size(), 256u);
 }
@@ -197,7 +197,7 @@ TEST(SendPath, RefusedWritesAreDroppedQuietly) {
   b.Click("Btn_SaveParams");
   EXPECT_EQ(driver.Device->WriteAttempts(), 8);
   EXPECT_EQ(b.Boxes.Boxes.size(), 1u);  // only the question
-  EXPECT_TRUE(b.Form->Connected());
+  EXPECT_TRUE(b.Session->Connected());
   // Writes that work again are taken again, with nothing asked twice.
   driver.Device->SetFailWrites(false);
   b.Advance(500);

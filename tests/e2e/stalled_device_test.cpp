@@ -6,18 +6,20 @@
 #include <QEvent>
 
 #include "e2e_support.h"
+#include "ui/recorder_page.h"
 
 namespace zrv::test {
 namespace {
 
 constexpr const char* kNoAnswer = "No answer from the driver";
 
-// Counts the window's ticks of DisplayData and the paint events of the window and its widgets.
+// Counts the window's 40 ms ticks (the recorder page's timer, which ticks with the live view's)
+// and the paint events of the window and its widgets.
 class Activity : public QObject {
  public:
-  explicit Activity(TForm1& form) : form_(form) {
-    previous_ = form.DisplayData.OnTimer;
-    form.DisplayData.OnTimer = [this] {
+  explicit Activity(TForm1& form) : form_(form), timer_(form.findChild<RecorderPage*>()->Timer) {
+    previous_ = timer_.OnTimer;
+    timer_.OnTimer = [this] {
       ++Ticks;
       previous_();
     };
@@ -25,7 +27,7 @@ class Activity : public QObject {
   }
   ~Activity() override {
     qApp->removeEventFilter(this);
-    form_.DisplayData.OnTimer = previous_;
+    timer_.OnTimer = previous_;
   }
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::Paint && watched->isWidgetType() &&
@@ -39,6 +41,7 @@ class Activity : public QObject {
 
  private:
   TForm1& form_;
+  TTimer& timer_;
   std::function<void()> previous_;
 };
 
@@ -114,7 +117,7 @@ TEST(StalledDevice, OnTheRealClockTheWindowGoesOnAndUnpluggingLosesNothing) {
   EXPECT_EQ(driver.Device->StalledWrites(), 0);
   EXPECT_EQ(driver.Device->OpenHandleCount(), 0);
   EXPECT_TRUE(RunUntil([&] {
-    if (b.Form->HidDeviceController1().FinishingWriters() == 0) return true;
+    if (b.Session->HidDeviceController1().FinishingWriters() == 0) return true;
     b.Platform.AnnounceChange();
     return false;
   }));
@@ -134,7 +137,7 @@ TEST(StalledDevice, AnotherDevicePluggedMidStallNeitherWaitsForTheWriteNorLosesT
   driver.Device->SetWriteStall(0);
   auto mouse = b.PlugOther(u"USB Optical Mouse");
   EXPECT_EQ(driver.Device->StalledWrites(), 1);
-  EXPECT_EQ(b.Form->HidDeviceController1().FinishingWriters(), 1u);
+  EXPECT_EQ(b.Session->HidDeviceController1().FinishingWriters(), 1u);
   ASSERT_TRUE(b.Identified());
   EXPECT_EQ(driver.Count(CommandCode::ReadIdentity), 2u);
 
@@ -143,11 +146,11 @@ TEST(StalledDevice, AnotherDevicePluggedMidStallNeitherWaitsForTheWriteNorLosesT
   // A later scan lets the finished writer go.
   b.Unplug(mouse);
   EXPECT_TRUE(RunUntil([&] {
-    if (b.Form->HidDeviceController1().FinishingWriters() == 0) return true;
+    if (b.Session->HidDeviceController1().FinishingWriters() == 0) return true;
     b.Platform.AnnounceChange();
     return false;
   }));
-  EXPECT_TRUE(b.Form->Connected());
+  EXPECT_TRUE(b.Session->Connected());
 }
 
 }  // namespace

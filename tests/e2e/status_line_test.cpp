@@ -47,8 +47,8 @@ TEST(StatusLine, AnEarlierDriversIdentityDoesNotContradictALaterRefusedOne) {
   RunRounds(20);
   EXPECT_EQ(b.Status(), "No connection");
   EXPECT_EQ(b.StatusColour(), QColor(253, 124, 102));
-  EXPECT_FALSE(b.Form->Connected());
-  EXPECT_FALSE(b.Form->ReadDataTimer.Enabled());
+  EXPECT_FALSE(b.Session->Connected());
+  EXPECT_FALSE(b.Session->Polling());
   EXPECT_EQ(b.LabelText("Label_Status"), NoAccess(second.Device->Path()));
   b.Ticks(5);
   EXPECT_EQ(first.Count(CommandCode::ReadStatus), 0u);
@@ -56,7 +56,7 @@ TEST(StatusLine, AnEarlierDriversIdentityDoesNotContradictALaterRefusedOne) {
   // The refused one unplugged: the first is connected and identified again.
   b.Unplug(second.Device);
   ASSERT_TRUE(b.Identified());
-  EXPECT_TRUE(b.Form->ReadDataTimer.Enabled());
+  EXPECT_TRUE(b.Session->Polling());
   EXPECT_EQ(b.LabelText("Label_Status"), "...");
 }
 
@@ -96,11 +96,7 @@ TEST(StatusLine, OnTheRealClockSilenceIsReportedAndAnsweringDriversAreNot) {
   Bench b({}, &RealTimeSource());
   ASSERT_TRUE(b.FirstScan());
   int watchRunOuts = 0;
-  const auto watch = b.Form->AnswerWatch.OnTimer;
-  b.Form->AnswerWatch.OnTimer = [&] {
-    ++watchRunOuts;
-    watch();
-  };
+  QObject::connect(b.Session.get(), &DriverSession::AnswerWatchExpired, [&] { ++watchRunOuts; });
   // Answers everything: over 75 polls (three seconds) the watch never runs out, so it costs no
   // wake-up, and the text never appears.
   Driver driver = b.PlugDriver();
@@ -108,11 +104,8 @@ TEST(StatusLine, OnTheRealClockSilenceIsReportedAndAnsweringDriversAreNot) {
   bool everNoAnswer = false;
   const int runOutsBefore = watchRunOuts;
   int polls = 0;
-  const auto poll = b.Form->ReadDataTimer.OnTimer;
-  b.Form->ReadDataTimer.OnTimer = [&] {
-    ++polls;
-    poll();
-  };
+  // Polls answered, counted on this thread.
+  QObject::connect(b.Session.get(), &DriverSession::StatusDecoded, [&] { ++polls; });
   ASSERT_TRUE(RunUntil([&] {
     everNoAnswer = everNoAnswer || b.LabelText("Label_Status") == kNoAnswer;
     return polls >= 75;
@@ -168,7 +161,7 @@ TEST(StatusLine, ASettingsReportThatWouldBeCutIsNotSent) {
   config.OutputReportByteLength = 8;
   std::shared_ptr<SimHidDevice> device;
   b.Rescan([&] { device = b.Platform.Plug(config); });
-  ASSERT_TRUE(b.Form->Connected());
+  ASSERT_TRUE(b.Session->Connected());
   const int written = device->WriteCount();
   b.Click("Btn_SaveParams");
   EXPECT_EQ(device->WriteCount(), written);

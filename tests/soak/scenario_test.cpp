@@ -32,11 +32,17 @@ bool SameSettings(const ModbusSettings& a, const ModbusSettings& b) {
 // The real window on the simulated platform, with hand-driven time.
 class Bench {
  public:
-  Bench() : form(std::make_unique<TForm1>(time, boxes, platform)) {
+  Bench()
+      : session(std::make_unique<DriverSession>(time, platform)),
+        form(std::make_unique<TForm1>(*session, time, boxes)) {
     baselineThreads = ThreadCount();
     scanned = RunUntil([&] { return platform.EnumerationCount() > 0; });
   }
-  ~Bench() { form.reset(); }
+  // The window first: it is a view of the session.
+  ~Bench() {
+    form.reset();
+    session.reset();
+  }
 
   std::shared_ptr<SimHidDevice> PlugDriver(const std::shared_ptr<SoakDriver>& model) {
     SimHidDeviceConfig config = Config(u"ZRVXXX");
@@ -88,6 +94,7 @@ class Bench {
   SimHidPlatform platform;
   Plugger plugger;
   std::vector<std::shared_ptr<SimHidDevice>> devices;
+  std::unique_ptr<DriverSession> session;
   std::unique_ptr<TForm1> form;
   int baselineThreads = 0;
   bool scanned = false;
@@ -128,11 +135,11 @@ TEST(Scenario, ADriverVanishingInTheMiddleOfTheSettingsWriteLeavesNothingBehind)
     b.ClickSave();
 
     ASSERT_TRUE(RunUntil([&] { return b.Status() == QStringLiteral("Disconnected"); })) << b.Status().toStdString();
-    EXPECT_FALSE(b.form->Connected());
-    EXPECT_EQ(b.form->CurrentDevice(), nullptr);
+    EXPECT_FALSE(b.session->Connected());
+    EXPECT_EQ(b.session->CurrentDevice(), nullptr);
     EXPECT_EQ(b.Items(), QStringList{QStringLiteral("USB Optical Mouse")});
     // The save stored the operator's choice before sending, whatever became of the write.
-    EXPECT_TRUE(SameSettings(b.form->State().Modbus, chosen));
+    EXPECT_TRUE(SameSettings(b.session->State().Modbus, chosen));
     if (how == Vanish::InsideBeforeFirmware) {
       EXPECT_TRUE(SameSettings(model->Settings(), held));
       EXPECT_EQ(model->CommandCount(CommandCode::WriteModbusSettings), writesBefore);
@@ -181,9 +188,9 @@ TEST(Scenario, TheDriverReplacedWhileTheConfirmationIsOpenReceivesTheSave) {
   EXPECT_TRUE(SameSettings(first->Settings(), firstHeld));
   EXPECT_EQ(first->CommandCount(CommandCode::WriteModbusSettings), 0u);
   ASSERT_TRUE(RunUntil([&] { return b.SaveStatus() == QStringLiteral("Ustawienia Modbus zapisane"); }));
-  EXPECT_TRUE(SameSettings(b.form->State().Modbus, chosen));
-  ASSERT_NE(b.form->CurrentDevice(), nullptr);
-  EXPECT_EQ(b.form->CurrentDevice()->PlugInfo()->InterfacePath, b.devices.back()->Path());
+  EXPECT_TRUE(SameSettings(b.session->State().Modbus, chosen));
+  ASSERT_NE(b.session->CurrentDevice(), nullptr);
+  EXPECT_EQ(b.session->CurrentDevice()->PlugInfo()->InterfacePath, b.devices.back()->Path());
   EXPECT_EQ(firstDevice->OpenHandleCount(), 0);
 }
 

@@ -100,18 +100,20 @@ class Soak {
     plugger_.Drain();
     closing_ = true;
     form_.reset();
+    session_.reset();
   }
 
   void Start() {
-    form_ = std::make_unique<TForm1>(time_, boxes_, platform_);
-    window_ = form_.get();
+    session_ = std::make_unique<DriverSession>(time_, platform_);
+    form_ = std::make_unique<TForm1>(*session_, time_, boxes_);
+    closingSession_ = session_.get();
     // The window's own handler runs as it is; afterwards every device object that decodes into the
     // window gets the tracing handler, which passes each reply on to HandleReply. Nothing is
     // decoded in between: hand-offs are served only by the event loop or by stopping a reader.
-    THidDeviceController& controller = form_->HidDeviceController1();
+    THidDeviceController& controller = session_->HidDeviceController1();
     controller.SetLoading(true);
     controller.SetOnDeviceChange(TNotifyEvent([this](QObject* sender) {
-      form_->HidDeviceController1DeviceChange(sender);
+      session_->HidDeviceController1DeviceChange(sender);
       AfterDeviceChange();
     }));
     controller.SetLoading(false);
@@ -122,7 +124,7 @@ class Soak {
     }
     baselineThreads_ = ThreadCount();
     ASSERT_TRUE(RunUntil([&] { return deviceChanges_ > 0; }));
-    expected_ = form_->State().Modbus;
+    expected_ = session_->State().Modbus;
   }
 
   void Cycle() {
@@ -183,7 +185,7 @@ class Soak {
     for (const auto& slot : slots_) {
       if (slot->Present && !slot->RefuseOpen) listable.push_back(slot.get());
     }
-    const auto& listed = form_->ListedDevices();
+    const auto& listed = session_->Held();
     auto* list = form_->findChild<QListWidget*>(QStringLiteral("ListBox1"));
     ASSERT_EQ(list->count(), static_cast<int>(listable.size())) << [&] {
       std::string text = "listed:";
@@ -232,8 +234,8 @@ class Soak {
     } else {
       EXPECT_EQ(Status(), QStringLiteral("Disconnected"));
     }
-    EXPECT_EQ(form_->Connected(), connected);
-    EXPECT_EQ(form_->CurrentDevice(), deciding != nullptr ? listed[decidingIndex].get() : nullptr);
+    EXPECT_EQ(session_->Connected(), connected);
+    EXPECT_EQ(session_->CurrentDevice(), deciding != nullptr ? listed[decidingIndex].get() : nullptr);
 
     // A reader runs for every listed driver that can be read and written, and for nothing else.
     int readers = 0;
@@ -269,8 +271,8 @@ class Soak {
     }
 
     Process();
-    EXPECT_TRUE(SameSettings(form_->State().Modbus, expected_))
-        << Describe(form_->State().Modbus) << " stored, " << Describe(expected_) << " expected";
+    EXPECT_TRUE(SameSettings(session_->State().Modbus, expected_))
+        << Describe(session_->State().Modbus) << " stored, " << Describe(expected_) << " expected";
     ++checkpoints_;
   }
 
@@ -279,6 +281,7 @@ class Soak {
     plugger_.Drain();
     closing_ = true;
     form_.reset();
+    session_.reset();
     std::vector<std::shared_ptr<SimHidDevice>> all;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
@@ -502,7 +505,7 @@ class Soak {
 
   void AfterDeviceChange() {
     ++deviceChanges_;
-    for (const auto& device : form_->ListedDevices()) {
+    for (const auto& device : session_->Held()) {
       if (!device) continue;
       device->SetReadSliceTime(kReadSlice);
       if (device->OnData() && device->OnData() != tracing_) device->SetOnData(tracing_);
@@ -511,8 +514,8 @@ class Soak {
 
   void OnReply(THidDevice* device, std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size) {
     if (closing_) {
-      // Stopping the readers while the window is destroyed may still decode a report handed over.
-      window_->HandleReply(device, reportId, data, size);
+      // Stopping the readers while the session is destroyed may still decode a report handed over.
+      closingSession_->HandleReply(device, reportId, data, size);
       return;
     }
     ++replies_;
@@ -534,7 +537,7 @@ class Soak {
     }
     const bool acknowledgement = traced && code == kWriteSettings && sent.Answers == kWriteSettings;
 
-    form_->HandleReply(device, reportId, data, size);
+    session_->HandleReply(device, reportId, data, size);
 
     if (acknowledgement) {
       ++acks_;
@@ -545,8 +548,8 @@ class Soak {
             << Describe(sent.Saved) << " taken by the driver, " << Describe(lastSaveValues_) << " chosen";
       }
       if (lastWriterIsSave_ && sent.SaveNumber == lastSave_) {
-        EXPECT_TRUE(SameSettings(form_->State().Modbus, sent.Saved))
-            << Describe(form_->State().Modbus) << " stored after the driver took " << Describe(sent.Saved);
+        EXPECT_TRUE(SameSettings(session_->State().Modbus, sent.Saved))
+            << Describe(session_->State().Modbus) << " stored after the driver took " << Describe(sent.Saved);
         ++acksChecked_;
       }
     }
@@ -554,8 +557,8 @@ class Soak {
   }
 
   void CheckRecord() {
-    if (!SameSettings(form_->State().Modbus, expected_) && ++recordMismatches_ <= 5) {
-      ADD_FAILURE() << "stored settings " << Describe(form_->State().Modbus) << ", expected "
+    if (!SameSettings(session_->State().Modbus, expected_) && ++recordMismatches_ <= 5) {
+      ADD_FAILURE() << "stored settings " << Describe(session_->State().Modbus) << ", expected "
                     << Describe(expected_);
     }
   }
@@ -617,7 +620,7 @@ class Soak {
   // Waits, without running the event loop, until no listed device has a report on its way.
   void FlushWrites() {
     auto pending = [this] {
-      for (const auto& device : form_->ListedDevices()) {
+      for (const auto& device : session_->Held()) {
         if (device && device->WritesPending()) return true;
       }
       return false;
@@ -638,7 +641,7 @@ class Soak {
   void CatchUp() {
     RunUntil(
         [&] {
-          for (const auto& device : form_->ListedDevices()) {
+          for (const auto& device : session_->Held()) {
             if (!device || !device->ReaderRunning()) continue;
             const Slot* slot = SlotOf(device.get());
             const auto sim = slot != nullptr ? DeviceOf(*slot) : nullptr;
@@ -686,7 +689,7 @@ class Soak {
     };
     // Sometimes the driver vanishes in the middle of this very save.
     if (Chance(20) && CurrentIsListed()) {
-      if (Slot* slot = SlotOf(form_->CurrentDevice())) ArmVanish(*slot);
+      if (Slot* slot = SlotOf(session_->CurrentDevice())) ArmVanish(*slot);
     }
     form_->findChild<QPushButton*>(QStringLiteral("Btn_SaveParams"))->click();
     // The settings write leaves on the device's writer thread: it belongs to this save.
@@ -707,9 +710,9 @@ class Soak {
 
   // The device sends go to is none or one of the listed ones, at every moment.
   bool CurrentIsListed() {
-    const THidDevice* current = form_->CurrentDevice();
+    const THidDevice* current = session_->CurrentDevice();
     if (current == nullptr) return false;
-    for (const auto& device : form_->ListedDevices()) {
+    for (const auto& device : session_->Held()) {
       if (device.get() == current) return true;
     }
     if (++strayCurrent_ <= 5) ADD_FAILURE() << "CurrentDevice is not one of the listed device objects";
@@ -790,13 +793,14 @@ class Soak {
   int vanishing_ = 0;  // booked as vanished, not yet unplugged; guarded by mutex_
   std::unordered_map<std::string, Slot*> byPath_;
   Plugger plugger_;
+  std::unique_ptr<DriverSession> session_;
   std::unique_ptr<TForm1> form_;
 
   std::mt19937 rng_;
   Slot* marker_ = nullptr;
   std::uint32_t nextInstance_ = 1;
   THidDataEvent tracing_;
-  TForm1* window_ = nullptr;  // still there while form_ is being destroyed
+  DriverSession* closingSession_ = nullptr;  // still there while session_ is being destroyed
   bool closing_ = false;
   int baselineThreads_ = 0;
 

@@ -54,6 +54,7 @@ void ManualTimeSource::Advance(int ms) {
     now_ = std::max(now_, next->due);
     ManualArm* arm = next->arm;
     next->due += std::max(arm->interval_, 1);
+    if (OnTick) OnTick(now_, arm->interval_);
     TimeSource::Tick(arm->timer_);
   }
   now_ = std::max(now_, target);

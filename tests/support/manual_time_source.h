@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -23,6 +24,9 @@ class ManualTimeSource : public TimeSource {
   // same clock and fire every timer that falls due, the one whose handler is waiting included.
   void Advance(int ms);
   std::int64_t NowMs() const { return now_; }
+  // Called just before each tick with the moment and the ticking timer's interval: which timers
+  // share a wake-up can be seen without reaching into their owners.
+  std::function<void(std::int64_t nowMs, int intervalMs)> OnTick;
 
  protected:
   std::unique_ptr<Arm> NewArm(TTimer& timer) override;

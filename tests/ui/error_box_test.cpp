@@ -170,15 +170,17 @@ TEST_F(ErrorBox, TheErrorBoxOfAFailedTickDoesNotHoldUpTheOtherTimers) {
 TEST_F(ErrorBox, TheViewSwallowsItsOwnFailures) {
   // A failing tick ends silently: a throwing message box inside the tick shows no error box.
   WindowOnManualTime w;
-  w.Reply(WindowOnManualTime::IdentityReply(100, "ZRV", 100));
-  w.Form->SetConnected(true);
+  w.Reply(IdentityReply(100, "ZRV", 100));
+  ASSERT_TRUE(w.Connect());
   w.Boxes.WhileOpen = [] { throw std::runtime_error("box failed"); };
   w.Ticks(1);
   EXPECT_EQ(w.Boxes.Boxes.size(), 1u);  // the firmware warning that failed
   EXPECT_TRUE(AppBoxes().Boxes.empty());
   EXPECT_TRUE(w.Form->FirmwareWarningShown());
   // The next tick starts afresh and paints.
-  w.Form->State().Status.PowerSupply = 5000;
+  LiveStatus status{};
+  status.PowerSupply = 5000;
+  w.Reply(StatusReply(status));
   w.Ticks(1);
   EXPECT_EQ(w.Label("LabVal_PowerSupply")->text(), QStringLiteral("5 V "));
 }

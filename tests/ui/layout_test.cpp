@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <stdexcept>
 
 #include "view/register_table.h"
 #include "ui_test_support.h"
@@ -308,13 +307,10 @@ TEST(FormCreate, ShowsNoConnectionAndStopsPolling) {
   QLineEdit* status = w.Edit("ConnectionStatus");
   EXPECT_EQ(status->text(), QStringLiteral("No connection"));
   EXPECT_EQ(Background(status), QColor(0xFD, 0x7C, 0x66));
-  EXPECT_FALSE(w.Form->ReadDataTimer.Enabled());
-  EXPECT_FALSE(w.Form->TimerTimeout.Enabled());
-  EXPECT_TRUE(w.Form->DisplayData.Enabled());
-  EXPECT_EQ(w.Form->DisplayData.Interval(), 40);
-  EXPECT_EQ(w.Form->ReadDataTimer.Interval(), 40);
-  EXPECT_EQ(w.Form->TimerTimeout.Interval(), 500);
-  EXPECT_FALSE(w.Form->Connected());
+  EXPECT_FALSE(w.Session.Polling());
+  EXPECT_FALSE(w.Session.PollingPaused());
+  EXPECT_TRUE(w.Form->LiveViewRunning());
+  EXPECT_FALSE(w.Session.Connected());
   EXPECT_TRUE(w.Boxes.Boxes.empty());
 }
 
@@ -351,27 +347,6 @@ TEST(FormCreate, PreparesTheRegisterGrid) {
   }
 }
 
-TEST(FormCreate, AnExceptionShowsTheErrorBoxAndKeepsWhatWasDone) {
-  WindowOnManualTime w([](int step) {
-    if (step == 3) {
-      throw std::runtime_error("List cannot be filled");
-    }
-  });
-  ASSERT_EQ(w.Boxes.Boxes.size(), 1u);
-  EXPECT_EQ(w.Boxes.Boxes[0].Kind, "Error");
-  EXPECT_EQ(w.Boxes.Boxes[0].Caption, "ZRV512-PC");
-  EXPECT_EQ(w.Boxes.Boxes[0].Text, "List cannot be filled.");
-  // Steps 1 and 2 stay done, the rest never ran.
-  EXPECT_EQ(w.Edit("ConnectionStatus")->text(), QStringLiteral("No connection"));
-  EXPECT_EQ(w.Form->windowTitle(), QStringLiteral("Kalvor ZRV-PC - DC motor driver  1.02"));
-  EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusAddress")->count(), 5);
-  EXPECT_EQ(w.Find<QTableWidget>("GridModbus")->rowCount(), 5);
-  // The window still works: it can be shown and its view still ticks.
-  w.Form->show();
-  EXPECT_TRUE(w.Form->isVisible());
-  EXPECT_TRUE(w.Form->DisplayData.Enabled());
-}
-
 // ---- Connection status routines ----
 
 TEST(StatusRoutines, EachSetsTextColourAndPolling) {
@@ -379,21 +354,25 @@ TEST(StatusRoutines, EachSetsTextColourAndPolling) {
   WindowOnManualTime w;
   QLineEdit* status = w.Edit("ConnectionStatus");
 
-  w.Form->ShowConnected();
+  w.Session.ShowConnected();
   EXPECT_EQ(status->text(), QStringLiteral("Connected"));
   EXPECT_EQ(Background(status), QColor(0xAF, 0xD8, 0x87));
-  EXPECT_FALSE(w.Form->ReadDataTimer.Enabled());  // only the identity reply starts polling
+  EXPECT_FALSE(w.Session.Polling());  // only the identity reply starts polling
 
-  w.Form->ReadDataTimer.SetEnabled(true);
-  w.Form->ShowDisconnected();
+  // Polling runs once a connected driver has told who it is.
+  ASSERT_TRUE(w.Connect());
+  w.Reply(IdentityReply(125, "ABC", 103));
+  ASSERT_TRUE(w.Session.Polling());
+  w.Session.ShowDisconnected();
   EXPECT_EQ(status->text(), QStringLiteral("Disconnected"));
   EXPECT_EQ(Background(status), QColor(0xFD, 0x7C, 0x66));
-  EXPECT_FALSE(w.Form->ReadDataTimer.Enabled());
+  EXPECT_FALSE(w.Session.Polling());
 
-  w.Form->ReadDataTimer.SetEnabled(true);
-  w.Form->ShowNoConnection();
+  w.Reply(IdentityReply(125, "ABC", 103));
+  ASSERT_TRUE(w.Session.Polling());
+  w.Session.ShowNoConnection();
   EXPECT_EQ(status->text(), QStringLiteral("No connection"));
-  EXPECT_FALSE(w.Form->ReadDataTimer.Enabled());
+  EXPECT_FALSE(w.Session.Polling());
 }
 
 }  // namespace

@@ -34,15 +34,17 @@ const char* const kGauges[] = {"Pb_PowerSupply",  "Pb_Temperature", "Pb_Potentio
 
 class LiveView : public ::testing::Test {
  protected:
-  LiveView() {
-    DriverLimits& limits = w.Form->State().Limits;
-    limits.PowerSupplyMax = 30000;
-    limits.TemperatureMax = 90;
-    limits.PwmMax = 1000;
-    limits.CurMax = 10000;
-  }
+  // The gauges' limits come with the identity reply; firmware 0 stands for "no identity yet".
+  LiveView() { w.Reply(IdentityReply(0, "", 0, DriverLimits{30000, 90, 1000, 10000})); }
 
-  LiveStatus& Status() { return w.Form->State().Status; }
+  // The reading the driver reports at the next tick.
+  LiveStatus& Status() { return status_; }
+  // Delivers Status() as a status reply, then moves time by `count` ticks.
+  void Ticks(int count) {
+    SendStatus();
+    w.Ticks(count);
+  }
+  void SendStatus() { w.Reply(StatusReply(status_)); }
   QString Text(const char* name) const {
     if (QLabel* label = w.Label(name)) {
       return label->text();
@@ -75,12 +77,13 @@ class LiveView : public ::testing::Test {
   }
 
   WindowOnManualTime w;
+  LiveStatus status_{};
 };
 
 TEST_F(LiveView, NothingChangesWhileNotConnected) {
   const auto before = Snapshot();
   Status() = LiveStatus{4, 3, 1, 0x0F, 0x18, 0x3F, 3300, 5000, 80, 5000, 6000, 24000, 500, 900};
-  w.Ticks(25);
+  Ticks(25);
   EXPECT_EQ(Snapshot(), before);
   EXPECT_EQ(Text("LabVal_PowerSupply"), QStringLiteral("0V"));
   EXPECT_EQ(Text("Label_DriverStatus"), QStringLiteral("Stop"));
@@ -88,9 +91,9 @@ TEST_F(LiveView, NothingChangesWhileNotConnected) {
 }
 
 TEST_F(LiveView, AllZeroStateShowsTheZeroReadings) {
-  w.Form->State().Limits = {};
-  w.Form->SetConnected(true);
-  w.Ticks(1);
+  w.Reply(IdentityReply(0, "", 0));
+  ASSERT_TRUE(w.Connect());
+  Ticks(1);
   EXPECT_EQ(Text("LabVal_PowerSupply"), QStringLiteral("0 V "));
   EXPECT_EQ(Text("LabVal_Temperature"), QStringLiteral("0 C"));
   EXPECT_EQ(Text("LabVal_Potentiometer"), Local("0.0 % "));
@@ -109,11 +112,11 @@ TEST_F(LiveView, AllZeroStateShowsTheZeroReadings) {
 }
 
 TEST_F(LiveView, IndicatorsFollowTheirBits) {
-  w.Form->SetConnected(true);
+  ASSERT_TRUE(w.Connect());
   Status().Switches = 0x21;
   Status().Outputs = 0x18;
   Status().Inputs = 0xF0;
-  w.Ticks(1);
+  Ticks(1);
   const std::map<std::string, bool> on = {{"SW1", true}, {"SW2", false}, {"SW3", false}, {"SW4", false},
                                           {"SW5", false}, {"SW6", true},  {"IN1", false}, {"IN2", false},
                                           {"IN3", false}, {"IN4", false}, {"OUT1", true}, {"OUT2", true}};
@@ -125,7 +128,7 @@ TEST_F(LiveView, IndicatorsFollowTheirBits) {
   // Bits 0..2 of the outputs are not shown; IN1 follows bit 0 back on.
   Status().Outputs = 0x07;
   Status().Inputs = 0x01;
-  w.Ticks(1);
+  Ticks(1);
   EXPECT_EQ(Text("OUT1"), QStringLiteral("OFF"));
   EXPECT_EQ(Text("OUT2"), QStringLiteral("OFF"));
   EXPECT_EQ(Background(w.Edit("OUT1")), ToColor(IndicatorOffColor));
@@ -134,7 +137,7 @@ TEST_F(LiveView, IndicatorsFollowTheirBits) {
 }
 
 TEST_F(LiveView, ValueTextsAndGauges) {
-  w.Form->SetConnected(true);
+  ASSERT_TRUE(w.Connect());
   Status().PowerSupply = 24500;
   Status().Temperature = 45;
   Status().Potentiometer = 1000;
@@ -143,7 +146,7 @@ TEST_F(LiveView, ValueTextsAndGauges) {
   Status().CurAct = -1500;
   Status().PwmLim = 1500;
   Status().PwmAct = -500;
-  w.Ticks(1);
+  Ticks(1);
   EXPECT_EQ(Text("LabVal_PowerSupply"), QStringLiteral("25 V "));
   EXPECT_EQ(Gauge("Pb_PowerSupply"), 81);
   EXPECT_EQ(Text("LabVal_Temperature"), QStringLiteral("45 C"));
@@ -164,15 +167,15 @@ TEST_F(LiveView, ValueTextsAndGauges) {
 
 TEST_F(LiveView, GaugesPinOutOfRangePositionsEvenAfterAnotherValue) {
   // A gauge that ignored out-of-range positions would keep its previous bar here.
-  w.Form->SetConnected(true);
+  ASSERT_TRUE(w.Connect());
   Status().CurAct = 5000;
   Status().PowerSupply = 12000;
-  w.Ticks(1);
+  Ticks(1);
   ASSERT_EQ(Gauge("Pb_CurrentAct"), 50);
   ASSERT_EQ(Gauge("Pb_PowerSupply"), 40);
   Status().CurAct = -4000;
   Status().PowerSupply = 999500;
-  w.Ticks(1);
+  Ticks(1);
   EXPECT_EQ(Gauge("Pb_CurrentAct"), 0);
   EXPECT_EQ(Text("LabVal_CurAct"), Local("-4.00 A "));
   EXPECT_EQ(Gauge("Pb_PowerSupply"), 100);
@@ -180,12 +183,12 @@ TEST_F(LiveView, GaugesPinOutOfRangePositionsEvenAfterAnotherValue) {
 }
 
 TEST_F(LiveView, ValueTextsSizeThemselvesAndAreNotClipped) {
-  w.Form->SetConnected(true);
+  ASSERT_TRUE(w.Connect());
   w.Form->show();
   Status().PowerSupply = 999500;
   Status().CurLim = -9995;
   Status().WorkMode = 3;
-  w.Ticks(1);
+  Ticks(1);
   for (const char* name : {"LabVal_PowerSupply", "LabVal_CurLim", "Lab_WorkMode"}) {
     QLabel* label = w.Label(name);
     EXPECT_GE(label->width(), label->sizeHint().width()) << name;
@@ -200,7 +203,7 @@ TEST_F(LiveView, ValueTextsSizeThemselvesAndAreNotClipped) {
   Status().Ain = 0xFFFF;
   Status().CurLim = INT32_MIN;
   Status().CurAct = INT32_MIN;
-  w.Ticks(1);
+  Ticks(1);
   ASSERT_EQ(Text("LabVal_CurLim"), Local("-2.15E06 A "));
   for (const char* name : kValueLabels) {
     EXPECT_GE(w.Label(name)->width(), w.Label(name)->sizeHint().width()) << name;
@@ -209,18 +212,18 @@ TEST_F(LiveView, ValueTextsSizeThemselvesAndAreNotClipped) {
   // And back to short texts: still never clipped.
   Status().CurLim = 5;
   Status().PowerSupply = 1000;
-  w.Ticks(1);
+  Ticks(1);
   for (const char* name : {"LabVal_PowerSupply", "LabVal_CurLim", "Lab_WorkMode"}) {
     EXPECT_GE(w.Label(name)->width(), w.Label(name)->sizeHint().width()) << name;
   }
 }
 
 TEST_F(LiveView, DriverStateFaultAndWorkModeTables) {
-  w.Form->SetConnected(true);
+  ASSERT_TRUE(w.Connect());
   Status().DriverState = 2;
   Status().FaultCode = 2;
   Status().WorkMode = 5;
-  w.Ticks(1);
+  Ticks(1);
   EXPECT_EQ(Text("Label_DriverStatus"), QStringLiteral("Error: "));
   EXPECT_EQ(FontColor(w.Label("Label_DriverStatus")), QColor(255, 0, 0));
   EXPECT_EQ(Text("Label_DriverError"), QStringLiteral("Over temperature"));
@@ -230,7 +233,7 @@ TEST_F(LiveView, DriverStateFaultAndWorkModeTables) {
   Status().DriverState = 4;
   Status().FaultCode = 9;
   Status().WorkMode = 7;
-  w.Ticks(3);
+  Ticks(3);
   EXPECT_EQ(Text("Label_DriverStatus"), QStringLiteral("Error: "));
   EXPECT_EQ(FontColor(w.Label("Label_DriverStatus")), QColor(255, 0, 0));
   EXPECT_EQ(Text("Label_DriverError"), QStringLiteral("Over temperature"));
@@ -239,16 +242,16 @@ TEST_F(LiveView, DriverStateFaultAndWorkModeTables) {
 
   Status().DriverState = 0;
   Status().FaultCode = 0;
-  w.Ticks(1);
+  Ticks(1);
   EXPECT_EQ(Text("Label_DriverStatus"), QStringLiteral("Idle"));
   EXPECT_EQ(FontColor(w.Label("Label_DriverStatus")), QColor(0, 0, 0));
   EXPECT_EQ(Text("Label_DriverError"), QStringLiteral(" "));
 
   Status().DriverState = 1;
-  w.Ticks(1);
+  Ticks(1);
   EXPECT_EQ(FontColor(w.Label("Label_DriverStatus")), QColor(0, 128, 0));
   Status().DriverState = 3;
-  w.Ticks(1);
+  Ticks(1);
   EXPECT_EQ(Text("Label_DriverStatus"), QStringLiteral("Stop on limit "));
   EXPECT_EQ(FontColor(w.Label("Label_DriverStatus")), QColor(0, 0, 255));
 }
@@ -257,7 +260,7 @@ TEST_F(LiveView, DriverStateFaultAndWorkModeTables) {
 // fault text starts after the state text (at its laid-out place whenever the state text ends
 // before it), and neither is clipped nor runs out of the driver strip.
 TEST_F(LiveView, FaultTextNeverOverlapsTheStateText) {
-  w.Form->SetConnected(true);
+  ASSERT_TRUE(w.Connect());
   w.Form->show();
   QLabel* state = w.Label("Label_DriverStatus");
   QLabel* fault = w.Label("Label_DriverError");
@@ -268,7 +271,7 @@ TEST_F(LiveView, FaultTextNeverOverlapsTheStateText) {
       for (std::uint8_t faultCode = 0; faultCode < 6; ++faultCode) {
         Status().DriverState = round == 0 ? driverState : static_cast<std::uint8_t>(3 - driverState);
         Status().FaultCode = faultCode;
-        w.Ticks(1);
+        Ticks(1);
         const std::string pair = state->text().toStdString() + "|" + fault->text().toStdString();
         EXPECT_GE(fault->x(), state->geometry().right() + 1) << pair;
         if (state->geometry().right() < laidOut) {
@@ -284,18 +287,18 @@ TEST_F(LiveView, FaultTextNeverOverlapsTheStateText) {
   // The long pair does push the fault text.
   Status().DriverState = 3;
   Status().FaultCode = 2;
-  w.Ticks(1);
+  Ticks(1);
   EXPECT_GT(fault->x(), laidOut);
 }
 
 TEST_F(LiveView, WorkModeEmbedsTheTextsOfTheSameTick) {
-  w.Form->SetConnected(true);
+  ASSERT_TRUE(w.Connect());
   Status().Potentiometer = 1000;
   Status().WorkMode = 2;
-  w.Ticks(1);
+  Ticks(1);
   Status().Potentiometer = 3300;
   Status().CurLim = 2500;
-  w.Ticks(1);
+  Ticks(1);
   EXPECT_EQ(Text("Lab_WorkMode"),
             Local("Speed (PWM) set by potentiometer (100.0 % )   Current limit max (2.50 A )"));
 }
@@ -303,37 +306,39 @@ TEST_F(LiveView, WorkModeEmbedsTheTextsOfTheSameTick) {
 // ---- Firmware gate ----
 
 TEST_F(LiveView, FirmwareOf0Or120NeverWarnsAndTheViewKeepsRunning) {
-  w.Form->SetConnected(true);
-  w.Ticks(10);  // 0: no identity reply yet
-  w.Reply(WindowOnManualTime::IdentityReply(120, "ZRV", 100));
-  w.Ticks(10);
+  ASSERT_TRUE(w.Connect());
+  Ticks(10);  // 0: no identity reply yet
+  w.Reply(IdentityReply(120, "ZRV", 100));
+  Ticks(10);
   EXPECT_TRUE(w.Boxes.Boxes.empty());
-  EXPECT_TRUE(w.Form->DisplayData.Enabled());
+  EXPECT_TRUE(w.Form->LiveViewRunning());
   Status().PowerSupply = 12000;
-  w.Ticks(1);
+  Ticks(1);
   EXPECT_EQ(Text("LabVal_PowerSupply"), QStringLiteral("12 V "));
 }
 
 TEST_F(LiveView, FirmwareOf119WarnsOnceThenTheViewStopsForGood) {
-  w.Reply(WindowOnManualTime::IdentityReply(119, "ZRV", 100));
-  w.Form->SetConnected(true);
+  w.Reply(IdentityReply(119, "ZRV", 100));
+  ASSERT_TRUE(w.Connect());
   int nestedTicksSeen = 0;
   w.Boxes.WhileOpen = [&] {
     // The box is modal but timers go on: ticks run, find the flag set and repaint.
     Status().PowerSupply = 6000;
+    SendStatus();
     w.Time.Advance(200);
     nestedTicksSeen = Text("LabVal_PowerSupply") == QStringLiteral("6 V ") ? 1 : 0;
     // Changed again just before the operator closes the box.
     Status().PowerSupply = 9000;
+    SendStatus();
   };
-  w.Ticks(1);
+  Ticks(1);
   ASSERT_EQ(w.Boxes.Boxes.size(), 1u);
   EXPECT_EQ(w.Boxes.Boxes[0].Kind, "Warning");
   EXPECT_EQ(w.Boxes.Boxes[0].Caption, "Warning");
   EXPECT_EQ(w.Boxes.Boxes[0].Text, "Firmware not supported. Please update device firmware (min. 1.20)");
   EXPECT_EQ(nestedTicksSeen, 1);
   EXPECT_TRUE(w.Form->FirmwareWarningShown());
-  EXPECT_FALSE(w.Form->DisplayData.Enabled());
+  EXPECT_FALSE(w.Form->LiveViewRunning());
   // The interrupted tick completed after the box, with the state of that moment.
   EXPECT_EQ(Text("LabVal_PowerSupply"), QStringLiteral("9 V "));
 
@@ -342,12 +347,12 @@ TEST_F(LiveView, FirmwareOf119WarnsOnceThenTheViewStopsForGood) {
   const auto frozen = Snapshot();
   Status().PowerSupply = 24000;
   Status().Switches = 0x3F;
-  w.Ticks(25);
-  w.Form->SetConnected(false);
-  w.Ticks(5);
-  w.Reply(WindowOnManualTime::IdentityReply(125, "ZRV", 100));
-  w.Form->SetConnected(true);
-  w.Ticks(25);
+  Ticks(25);
+  ASSERT_TRUE(w.Disconnect());
+  Ticks(5);
+  w.Reply(IdentityReply(125, "ZRV", 100));
+  ASSERT_TRUE(w.Connect());
+  Ticks(25);
   EXPECT_EQ(Snapshot(), frozen);
   EXPECT_EQ(w.Boxes.Boxes.size(), 1u);
 }
@@ -356,15 +361,16 @@ TEST_F(LiveView, FirmwareOf119WarnsOnceThenTheViewStopsForGood) {
 // so a reading that changes while it is open is on screen before it closes.
 TEST(LiveViewOnTheRealClock, TheViewKeepsMovingWhileTheFirmwareBoxIsOpen) {
   FakeMessageBoxes boxes;
-  const auto platform = PlatformWithoutHid();
-  TForm1 form(RealTimeSource(), boxes, *platform);
-  const std::vector<std::uint8_t> identity = WindowOnManualTime::IdentityReply(119, "ZRV", 100);
-  form.HandleReply(nullptr, 0, identity.data(), static_cast<std::uint16_t>(identity.size()));
-  form.State().Limits.PowerSupplyMax = 30000;
+  SimHidPlatform platform;
+  DriverSession session(RealTimeSource(), platform);
+  TForm1 form(session, RealTimeSource(), boxes);
+  Deliver(session, IdentityReply(119, "ZRV", 100, DriverLimits{30000, 0, 0, 0}));
+  LiveStatus status{};
   auto* supply = form.findChild<QLabel*>(QStringLiteral("LabVal_PowerSupply"));
   bool seenWhileOpen = false;
   boxes.WhileOpen = [&] {
-    form.State().Status.PowerSupply = 6000;
+    status.PowerSupply = 6000;
+    Deliver(session, StatusReply(status));
     QEventLoop box;
     QTimer look;
     QObject::connect(&look, &QTimer::timeout, [&] {
@@ -377,15 +383,17 @@ TEST(LiveViewOnTheRealClock, TheViewKeepsMovingWhileTheFirmwareBoxIsOpen) {
     // A bound in case the view stands still; the flag then tells.
     QTimer::singleShot(10000, &box, &QEventLoop::quit);
     box.exec();
-    form.State().Status.PowerSupply = 9000;
+    status.PowerSupply = 9000;
+    Deliver(session, StatusReply(status));
   };
-  form.SetConnected(true);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Boxes.empty() && !form.DisplayData.Enabled(); }, 20000));
+  ASSERT_NE(PlugConnectedDriver(platform, session), nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Boxes.empty() && !form.LiveViewRunning(); }, 20000));
   EXPECT_TRUE(seenWhileOpen);
   EXPECT_EQ(boxes.Boxes.size(), 1u);
   // The interrupted tick completed with the reading of that moment; nothing moves after it.
   EXPECT_EQ(supply->text(), QStringLiteral("9 V "));
-  form.State().Status.PowerSupply = 12000;
+  status.PowerSupply = 12000;
+  Deliver(session, StatusReply(status));
   QTest::qWait(200);
   EXPECT_EQ(supply->text(), QStringLiteral("9 V "));
   EXPECT_EQ(boxes.Boxes.size(), 1u);
@@ -424,9 +432,9 @@ void FlushPaints() {
 
 TEST_F(LiveView, ASteadyReadingRepaintsNothingAndTouchesNoWidget) {
   Status() = LiveStatus{2, 1, 2, 0x05, 0x08, 0x21, 1650, 2500, 40, 3000, 6000, 24000, 400, 800};
-  w.Form->SetConnected(true);
+  ASSERT_TRUE(w.Connect());
   w.Form->show();
-  w.Ticks(1);
+  Ticks(1);
   FlushPaints();
 
   PaintCounter counter;
@@ -442,7 +450,7 @@ TEST_F(LiveView, ASteadyReadingRepaintsNothingAndTouchesNoWidget) {
   }
 
   for (int tick = 0; tick < 25; ++tick) {
-    w.Ticks(1);
+    Ticks(1);
     FlushPaints();
   }
   EXPECT_EQ(counter.Total(), 0);
@@ -450,7 +458,7 @@ TEST_F(LiveView, ASteadyReadingRepaintsNothingAndTouchesNoWidget) {
 
   // The counter does see paints: one changed reading repaints its widgets.
   Status().PowerSupply = 12000;
-  w.Ticks(1);
+  Ticks(1);
   FlushPaints();
   EXPECT_GT(counter.Paints[QStringLiteral("LabVal_PowerSupply")], 0);
   EXPECT_GT(counter.Paints[QStringLiteral("Pb_PowerSupply")], 0);
@@ -466,9 +474,9 @@ QImage Rendered(TForm1& form) { return form.grab().toImage().convertToFormat(QIm
 // full rendering of the window draws it.
 TEST_F(LiveView, RepaintsLeaveTheWindowAsAFullRenderingDrawsIt) {
   Status() = LiveStatus{2, 0, 1, 0x05, 0x08, 0x21, 1650, 2500, 40, 3000, 6000, 24000, 400, 800};
-  w.Form->SetConnected(true);
+  ASSERT_TRUE(w.Connect());
   w.Form->show();
-  w.Ticks(1);
+  Ticks(1);
   FlushPaints();
   ASSERT_TRUE(OnScreen(*w.Form) == Rendered(*w.Form));
 
@@ -485,7 +493,7 @@ TEST_F(LiveView, RepaintsLeaveTheWindowAsAFullRenderingDrawsIt) {
     Status().PwmAct = static_cast<std::int16_t>(static_cast<int>(tick) * 97 - 500);
     // Every work mode: texts that share a start with the one before, and texts that do not.
     Status().WorkMode = static_cast<std::uint8_t>(tick % 7);
-    w.Ticks(1);
+    Ticks(1);
     FlushPaints();
     ASSERT_TRUE(OnScreen(*w.Form) == Rendered(*w.Form)) << "tick " << tick;
   }
@@ -496,9 +504,9 @@ TEST_F(LiveView, RepaintsLeaveTheWindowAsAFullRenderingDrawsIt) {
 // their reading is at every tick, not where it was when they last moved far enough.
 TEST_F(LiveView, CreepingGaugesShowTheirReadingAtEveryTick) {
   Status() = LiveStatus{2, 0, 1, 0x05, 0x08, 0x21, 0, 0, 40, 3000, 0, 0, 0, 0};
-  w.Form->SetConnected(true);
+  ASSERT_TRUE(w.Connect());
   w.Form->show();
-  w.Ticks(1);
+  Ticks(1);
   FlushPaints();
   for (int tick = 0; tick < 130; ++tick) {
     const int up = std::min(tick, 100);
@@ -506,7 +514,7 @@ TEST_F(LiveView, CreepingGaugesShowTheirReadingAtEveryTick) {
     Status().PowerSupply = static_cast<std::uint32_t>(up * 300);  // 1 % of 30 V a tick
     Status().Potentiometer = static_cast<std::uint16_t>(down * 33);  // 2 % a tick, downwards
     Status().PwmAct = static_cast<std::int16_t>(up % 7 == 0 ? up * 10 : up * 10 - 30);  // back and forth
-    w.Ticks(1);
+    Ticks(1);
     FlushPaints();
     ASSERT_EQ(Gauge("Pb_PowerSupply"), up);
     ASSERT_TRUE(OnScreen(*w.Form) == Rendered(*w.Form)) << "tick " << tick;

@@ -99,13 +99,8 @@ class LookSwitch : public ::testing::Test {
     QApplication::setPalette(palette_);
   }
 
-  static void Limits(TForm1& form) {
-    DriverLimits& limits = form.State().Limits;
-    limits.PowerSupplyMax = 30000;
-    limits.TemperatureMax = 90;
-    limits.PwmMax = 1000;
-    limits.CurMax = 10000;
-  }
+  // The gauges' limits, as the identity reply brings them.
+  static void Limits(WindowOnManualTime& w) { w.Reply(IdentityReply(0, "", 0, DriverLimits{30000, 90, 1000, 10000})); }
 
   // Every reading at `percent` of its scale, each row a little apart, so texts grow and shrink.
   static void Readings(LiveStatus& status, int percent, int step) {
@@ -132,8 +127,12 @@ class LookSwitch : public ::testing::Test {
                             const std::vector<int>& sweep = {0, 100, 35, 80, 5, 60, 20, 100, 0, 55, 99, 1}) {
     before();
     WindowOnManualTime running;
-    Limits(*running.Form);
-    running.Form->SetConnected(true);
+    Limits(running);
+    ASSERT_TRUE(running.Connect());
+    LiveStatus status{};
+    // Every reading so far: the fresh window gets them all, so that its status line tells of the
+    // same fault onsets.
+    std::vector<LiveStatus> history;
     running.Form->show();
     constexpr int kSwitchAt = 4;
     int compared = 0;
@@ -142,8 +141,10 @@ class LookSwitch : public ::testing::Test {
         background_.first = LooksOf(*running.Form).Screen.pixel(2, 2);
         after();
       }
-      Readings(running.Form->State().Status, sweep[static_cast<std::size_t>(step)], step);
+      Readings(status, sweep[static_cast<std::size_t>(step)], step);
+      running.Reply(StatusReply(status));
       running.Ticks(1);
+      history.push_back(status);
       if (step < kSwitchAt) {
         Flush();
         continue;
@@ -151,11 +152,14 @@ class LookSwitch : public ::testing::Test {
       const Looks shown = LooksOf(*running.Form);
       // The fresh window stands below the running one, so both are wholly on screen.
       WindowOnManualTime fresh;
-      fresh.Form->State() = running.Form->State();
-      fresh.Form->SetConnected(true);
+      Limits(fresh);
+      ASSERT_TRUE(fresh.Connect());
       fresh.Form->move(0, 480);
       fresh.Form->show();
-      fresh.Ticks(1);
+      for (const LiveStatus& earlier : history) {
+        fresh.Reply(StatusReply(earlier));
+        fresh.Ticks(1);
+      }
       const Looks expected = LooksOf(*fresh.Form);
       ASSERT_TRUE(shown.Rendered == expected.Rendered)
           << "rendering, step " << step << ": " << Differences(shown.Rendered, expected.Rendered);

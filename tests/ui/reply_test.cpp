@@ -24,8 +24,8 @@ QString Local(const WindowOnManualTime& w, const char* text) {
 
 TEST(HandleReply, IsADataHandlerOfTheDeviceLayer) {
   WindowOnManualTime w;
-  const THidDataEvent handler(w.Form.get(), &TForm1::HandleReply);
-  EXPECT_EQ(handler, THidDataEvent(w.Form.get(), &TForm1::HandleReply));
+  const THidDataEvent handler(&w.Session, &DriverSession::HandleReply);
+  EXPECT_EQ(handler, THidDataEvent(&w.Session, &DriverSession::HandleReply));
   const std::uint8_t ack[] = {148, 0, 0};
   handler(nullptr, 1, ack, 1);
   EXPECT_EQ(w.Label("Label_Status")->text(), QStringLiteral("Ustawienia Modbus zapisane"));
@@ -33,9 +33,8 @@ TEST(HandleReply, IsADataHandlerOfTheDeviceLayer) {
 
 TEST(HandleReply, IdentityWritesTheCaptionAndHardwareVersionAndStartsPolling) {
   WindowOnManualTime w;
-  w.Form->ShowConnected();
-  w.Form->SetConnected(true);
-  std::vector<std::uint8_t> reply = WindowOnManualTime::IdentityReply(125, "ABC", 103);
+  ASSERT_TRUE(w.Connect());
+  std::vector<std::uint8_t> reply = IdentityReply(125, "ABC", 103);
   // Limits 30000 mV, 90 C, PWM 1000, 10000 mA; Modbus 19200, odd, 5.
   const std::uint8_t tail[] = {0x30, 0x75, 0x00, 0x00, 0x5A, 0x00, 0xE8, 0x03, 0x10, 0x27,
                                0x00, 0x4B, 0x00, 0x00, 0x01, 0x05};
@@ -45,10 +44,10 @@ TEST(HandleReply, IdentityWritesTheCaptionAndHardwareVersionAndStartsPolling) {
   EXPECT_EQ(w.Edit("ConnectionStatus")->text(), "Connected to ZRVXXX ver.: " + Local(w, "1.25") + "   ABC");
   EXPECT_EQ(Background(w.Edit("ConnectionStatus")), QColor(0xAF, 0xD8, 0x87));  // colour unchanged
   EXPECT_EQ(w.Label("Label_HardwareVer")->text(), Local(w, "1.03"));
-  EXPECT_TRUE(w.Form->ReadDataTimer.Enabled());
+  EXPECT_TRUE(w.Session.Polling());
   // Packed fields are copied out before they are compared.
-  const std::uint16_t curMax = w.Form->State().Limits.CurMax;
-  const std::uint32_t baudrate = w.Form->State().Modbus.Baudrate;
+  const std::uint16_t curMax = w.Session.State().Limits.CurMax;
+  const std::uint32_t baudrate = w.Session.State().Modbus.Baudrate;
   EXPECT_EQ(curMax, 10000);
   EXPECT_EQ(baudrate, 19200u);
   // The lists keep what they showed; only a settings reply moves them.
@@ -60,16 +59,18 @@ TEST(HandleReply, IdentityWritesTheCaptionAndHardwareVersionAndStartsPolling) {
 TEST(HandleReply, IdentityWritesTheCaptionOnlyWhileConnected) {
   WindowOnManualTime w;
   // Not connected (a later driver refused access): the red field keeps its text, nothing polls.
-  w.Reply(WindowOnManualTime::IdentityReply(-128, "", -3));
+  w.Reply(IdentityReply(-128, "", -3));
   EXPECT_EQ(w.Edit("ConnectionStatus")->text(), "No connection");
-  EXPECT_FALSE(w.Form->ReadDataTimer.Enabled());
+  EXPECT_FALSE(w.Session.Polling());
   EXPECT_EQ(w.Label("Label_HardwareVer")->text(), Local(w, "-0.03"));
-  // Connected: the caption is written, and the colour stays whatever the field has.
-  w.Form->SetConnected(true);
-  w.Reply(WindowOnManualTime::IdentityReply(-128, "", -3));
+  // Connected: the caption is written, and the colour stays whatever the field has (here the red
+  // of "No connection", set again by hand after the connection showed green).
+  ASSERT_TRUE(w.Connect());
+  w.Session.ShowNoConnection();
+  w.Reply(IdentityReply(-128, "", -3));
   EXPECT_EQ(w.Edit("ConnectionStatus")->text(), "Connected to ZRVXXX ver.: " + Local(w, "-1.28") + "   ");
   EXPECT_EQ(Background(w.Edit("ConnectionStatus")), QColor(0xFD, 0x7C, 0x66));
-  EXPECT_TRUE(w.Form->ReadDataTimer.Enabled());
+  EXPECT_TRUE(w.Session.Polling());
 }
 
 TEST(HandleReply, SettingsReplySelectsTheLists) {
@@ -78,7 +79,7 @@ TEST(HandleReply, SettingsReplySelectsTheLists) {
   EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusBaud")->currentText(), QStringLiteral("38400"));
   EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusParity")->currentText(), QStringLiteral("Even"));
   EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusAddress")->currentText(), QStringLiteral("17"));
-  EXPECT_EQ(w.Form->State().Modbus.SlaveId, 17);
+  EXPECT_EQ(w.Session.State().Modbus.SlaveId, 17);
 
   // 14400 is not offered: the baud list shows nothing rather than a rate the driver does not
   // have; parity and address still follow.
@@ -152,7 +153,7 @@ TEST(HandleReply, RegisterPreviewFillsTheValueColumnAndTheFrameCount) {
   EXPECT_EQ(Cell(w, 0, 2), QStringLiteral("Value"));
   EXPECT_EQ(Cell(w, 15, 1), QStringLiteral("EnoderCnt"));
   EXPECT_EQ(w.Label("Lab_ModbusNokFrames")->text(), QStringLiteral("0"));
-  EXPECT_EQ(w.Form->State().Status.DriverState, 2);
+  EXPECT_EQ(w.Session.State().Status.DriverState, 2);
 
   reply[57] = 0x00;
   reply[58] = 0x00;
@@ -172,7 +173,7 @@ TEST(HandleReply, ShortOrUnknownRepliesChangeNothing) {
   w.Reply({});
   EXPECT_EQ(w.Edit("ConnectionStatus")->text(), status);
   EXPECT_EQ(w.Label("Label_HardwareVer")->text(), QStringLiteral("0"));
-  EXPECT_FALSE(w.Form->ReadDataTimer.Enabled());
+  EXPECT_FALSE(w.Session.Polling());
   EXPECT_EQ(w.Find<QComboBox>("Cb_ModbusBaud")->currentText(), QStringLiteral("38400"));
   EXPECT_EQ(w.Label("Lab_ModbusOkFrames")->text(), QStringLiteral("0"));
   EXPECT_TRUE(Cell(w, 1, 2).isEmpty());

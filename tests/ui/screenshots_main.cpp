@@ -10,7 +10,10 @@
 
 #include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
+#include "session/driver_session.h"
+#include "support/driver_replies.h"
 #include "support/manual_time_source.h"
+#include "support/run_until.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"
 
@@ -23,8 +26,8 @@ class SilentBoxes : public zrv::IMessageBoxes {
   void Error(std::string_view, std::string_view) override {}
 };
 
-void Reply(zrv::TForm1& form, const std::vector<std::uint8_t>& data) {
-  form.HandleReply(nullptr, 0, data.data(), static_cast<std::uint16_t>(data.size()));
+void Reply(zrv::DriverSession& session, const std::vector<std::uint8_t>& data) {
+  zrv::test::Deliver(session, data);
 }
 
 }  // namespace
@@ -43,17 +46,19 @@ int main(int argc, char** argv) {
   zrv::ManualTimeSource time;
   SilentBoxes boxes;
   zrv::SimHidPlatform platform;
-  platform.SetHidServicesPresent(false);
-  zrv::TForm1 form(time, boxes, platform);
+  zrv::DriverSession session(time, platform);
+  zrv::TForm1 form(session, time, boxes);
   form.show();
 
   // A connected driver: identity (firmware 1.25, hardware 1.03, 30 V, 90 C, PWM 1000, 10 A).
-  form.SetConnected(true);
-  form.ShowConnected();
-  Reply(form, {10, 125, 'Z', 'R', 'V', '5', '1', '2', 0, 0, 0, 103, 0x30, 0x75, 0x00, 0x00, 0x5A, 0x00,
+  if (zrv::test::PlugConnectedDriver(platform, session) == nullptr) {
+    std::fprintf(stderr, "the simulated driver did not connect\n");
+    return 1;
+  }
+  Reply(session, {10, 125, 'Z', 'R', 'V', '5', '1', '2', 0, 0, 0, 103, 0x30, 0x75, 0x00, 0x00, 0x5A, 0x00,
                0xE8, 0x03, 0x10, 0x27, 0x00, 0x96, 0x00, 0x00, 0x00, 0x01});
-  zrv::LiveStatus& status = form.State().Status;
-  status = zrv::LiveStatus{3, 0, 1, 0x05, 0x08, 0x23, 1650, 3200, 41, 4250, 8000, 24100, 620, 1000};
+  Reply(session, zrv::test::StatusReply(
+                     zrv::LiveStatus{3, 0, 1, 0x05, 0x08, 0x23, 1650, 3200, 41, 4250, 8000, 24100, 620, 1000}));
   time.Advance(40);
   form.grab().save(folder.filePath(QStringLiteral("io-status-connected.png")));
 
@@ -66,9 +71,9 @@ int main(int argc, char** argv) {
   for (std::size_t i = 11; i + 1 < registers.size(); i += 2) {
     registers[i] = static_cast<std::uint8_t>(i * 7);
   }
-  Reply(form, registers);
-  Reply(form, {20, 0x00, 0x4B, 0x00, 0x00, 0x02, 0x11});
-  Reply(form, {148});
+  Reply(session, registers);
+  Reply(session, {20, 0x00, 0x4B, 0x00, 0x00, 0x02, 0x11});
+  Reply(session, {148});
   form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(1);
   time.Advance(40);
   form.grab().save(folder.filePath(QStringLiteral("modbus.png")));
@@ -85,11 +90,10 @@ int main(int argc, char** argv) {
   config.ProductString = u"ZRVXXX";
   config.RefuseReadWrite = true;
   refusing.Plug(config);
-  zrv::TForm1 refused(time, boxes, refusing);
+  zrv::DriverSession refusedSession(time, refusing);
+  zrv::TForm1 refused(refusedSession, time, boxes);
   refused.show();
-  for (int round = 0; round < 1000 && refused.CurrentDevice() == nullptr; ++round) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
+  zrv::test::RunUntil([&] { return refusedSession.CurrentDevice() != nullptr; });
   refused.grab().save(folder.filePath(QStringLiteral("status-no-access.png")));
   std::printf("written to %s\n", argv[1]);
   // ZRV_SCREENSHOT_HOLD_MS keeps the last window on screen, for a look at the real display.

@@ -13,6 +13,7 @@
 
 #include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
+#include "support/driver_replies.h"
 #include "support/manual_time_source.h"
 #include "view/live_view_model.h"
 #include "ui/form1.h"
@@ -60,18 +61,12 @@ inline QColor ToColor(Rgb rgb) { return QColor(rgb.R, rgb.G, rgb.B); }
 inline QColor Background(const QLineEdit* edit) { return edit->palette().color(QPalette::Base); }
 inline QColor FontColor(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
 
-// A simulated platform without HID services: the window's controller then never scans.
-inline std::unique_ptr<SimHidPlatform> PlatformWithoutHid() {
-  auto platform = std::make_unique<SimHidPlatform>();
-  platform->SetHidServicesPresent(false);
-  return platform;
-}
-
-// A window whose timers run on ManualTimeSource, with no HID device layer behind it.
+// A window whose timers run on ManualTimeSource, on a driver session over an empty simulated HID
+// platform. The driver is connected the way an operator does it: by plugging it in.
 class WindowOnManualTime {
  public:
-  explicit WindowOnManualTime(const TForm1::FormCreateStepHook& hook = {})
-      : Form(std::make_unique<TForm1>(Time, Boxes, *Platform, nullptr, hook)) {}
+  WindowOnManualTime() : Session(Time, Platform), Form(std::make_unique<TForm1>(Session, Time, Boxes)) {}
+  ~WindowOnManualTime() { Form.reset(); }
 
   template <typename T>
   T* Find(const char* name) const {
@@ -80,31 +75,29 @@ class WindowOnManualTime {
   QLabel* Label(const char* name) const { return Find<QLabel>(name); }
   QLineEdit* Edit(const char* name) const { return Find<QLineEdit>(name); }
 
-  // Delivers one input report's data (after the report ID) to the reply handler.
-  void Reply(const std::vector<std::uint8_t>& data) {
-    Form->HandleReply(nullptr, 0, data.data(), static_cast<std::uint16_t>(data.size()));
+  // Delivers one input report's data (after the report ID) to the session's reply handler.
+  void Reply(const std::vector<std::uint8_t>& data) { Deliver(Session, data); }
+  // Plugs a device that says it is the driver (nothing answers behind it) and lets the session's
+  // scan connect it.
+  bool Connect() {
+    Device = PlugConnectedDriver(Platform, Session);
+    return Device != nullptr;
   }
-  // A 28-byte identity reply.
-  static std::vector<std::uint8_t> IdentityReply(std::int8_t firmware, const char* name, std::int8_t hardware);
+  // Unplugs it again: the session scans and is no longer connected.
+  bool Disconnect() {
+    const bool done = UnplugAndRescan(Platform, Session, Device);
+    Device.reset();
+    return done;
+  }
 
   void Ticks(int count) { Time.Advance(40 * count); }
 
   ManualTimeSource Time;
   FakeMessageBoxes Boxes;
-  std::unique_ptr<SimHidPlatform> Platform = PlatformWithoutHid();
+  SimHidPlatform Platform;
+  DriverSession Session;
   std::unique_ptr<TForm1> Form;
+  std::shared_ptr<SimHidDevice> Device;
 };
-
-inline std::vector<std::uint8_t> WindowOnManualTime::IdentityReply(std::int8_t firmware, const char* name,
-                                                                   std::int8_t hardware) {
-  std::vector<std::uint8_t> data(28, 0);
-  data[0] = 10;
-  data[1] = static_cast<std::uint8_t>(firmware);
-  for (std::size_t i = 0; name[i] != '\0' && i < 8; ++i) {
-    data[2 + i] = static_cast<std::uint8_t>(name[i]);
-  }
-  data[11] = static_cast<std::uint8_t>(hardware);
-  return data;
-}
 
 }  // namespace zrv::test

@@ -52,7 +52,8 @@ TEST(Win32Window, OtherHidDevicesAloneLeaveDisconnectedAndAreListed) {
 
   ManualTimeSource time;
   CountedBoxes boxes;
-  TForm1 form(time, boxes, platform);
+  DriverSession session(time, platform);
+  TForm1 form(session, time, boxes);
   auto* status = form.findChild<QLineEdit*>(QStringLiteral("ConnectionStatus"));
   auto* list = form.findChild<QListWidget*>(QStringLiteral("ListBox1"));
   ASSERT_NE(status, nullptr);
@@ -62,9 +63,9 @@ TEST(Win32Window, OtherHidDevicesAloneLeaveDisconnectedAndAreListed) {
 
   ASSERT_TRUE(RunUntil([&] { return status->text() == QStringLiteral("Disconnected"); }))
       << status->text().toStdString();
-  EXPECT_FALSE(form.Connected());
-  EXPECT_FALSE(form.ReadDataTimer.Enabled());
-  EXPECT_EQ(form.CurrentDevice(), nullptr);
+  EXPECT_FALSE(session.Connected());
+  EXPECT_FALSE(session.Polling());
+  EXPECT_EQ(session.CurrentDevice(), nullptr);
 
   QStringList expected, items;
   for (const SeenDevice& device : seen) expected << ListText(device);
@@ -74,7 +75,7 @@ TEST(Win32Window, OtherHidDevicesAloneLeaveDisconnectedAndAreListed) {
     EXPECT_TRUE(items.contains(QStringLiteral("Wine HID mouse")));
     EXPECT_TRUE(items.contains(QStringLiteral("Wine HID keyboard")));
   }
-  for (const auto& device : form.ListedDevices()) {
+  for (const auto& device : session.Held()) {
     ASSERT_NE(device, nullptr);
     EXPECT_TRUE(device->IsClaimed());
     EXPECT_FALSE(device->ReaderRunning());
