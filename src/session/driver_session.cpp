@@ -218,7 +218,8 @@ void DriverSession::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*
       // an earlier one's reply must not start polling.
       const bool ofThisConnection = connected_;
       emit IdentityDecoded(ofThisConnection);
-      if (ofThisConnection) StartPolling();
+      // A chosen-driver front end asks for every reply itself: no polling besides its own.
+      if (ofThisConnection && choice_ == Choice::Rebuild) StartPolling();
       break;
     }
     case DecodedReply::Kind::Status:

@@ -42,7 +42,8 @@ class DriverSession : public QObject {
   // How the driver is chosen. Rebuild: every change of the attached HID devices releases every
   // device, lists them again and connects the last driver found, sending it the identity request
   // (the window). Chosen: the first scan lists the devices; the front end then takes one with
-  // Use(), and later changes only mark a device that went away (zrv-cli).
+  // Use(), and later changes only mark a device that went away; an identity reply starts no
+  // polling, the front end sends its own requests (zrv-cli).
   enum class Choice { Rebuild, Chosen };
 
   // Polling: every 40 ms while connected, one request of PolledCommand(); a pause of 500 ms around

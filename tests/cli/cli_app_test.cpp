@@ -211,6 +211,15 @@ TEST_F(CliApp, WatchRepeatsAtTheIntervalAndStopsAfterCount) {
   EXPECT_EQ(Codes(sim), (std::vector<int>{12, 12}));
 }
 
+TEST_F(CliApp, OnlyItsOwnRequestsReachTheDriverBetweenReadings) {
+  // The identity comes first for the text output; the session must not start polling on it, or
+  // status requests would go out between the readings.
+  Simulation sim("driver");
+  const Result r = Run(sim, {"status", "--watch", "--interval", "300", "--count", "2"});
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_EQ(Codes(sim), (std::vector<int>{10, 11, 11}));
+}
+
 TEST_F(CliApp, ModbusSetWritesTheExactReportKeepsUnsetValuesAndReadsBack) {
   Simulation sim("silent");
   auto& model = sim.Drivers()[0]->Driver();
