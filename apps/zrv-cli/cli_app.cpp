@@ -275,8 +275,8 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
     err << "zrv-cli: " << error << "\nTry `zrv-cli --help`.\n";
     return kExitUsage;
   }
-  if (options.command == Command::Help) {
-    *context.out << kUsage << std::flush;
+  if (options.command == Command::Help || options.command == Command::Version) {
+    *context.out << (options.command == Command::Help ? kUsage : VersionText()) << std::flush;
     return kExitOk;
   }
   if (options.simulate && !KnownScenario(options.scenario)) {
