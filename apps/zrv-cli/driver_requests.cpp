@@ -22,8 +22,10 @@ DriverRequests::DriverRequests(DriverSession& session) : session_(session) {
   });
   QObject::connect(&session_, &DriverSession::ScanEnded, &deadline_, [] { WakeWaiter(); });
   QObject::connect(&session_, &DriverSession::ReplyArrived, &deadline_, [] { WakeWaiter(); });
+  // Only a refusal ends a wait; a written report waits on for its reply.
   QObject::connect(&session_, &DriverSession::ReportWritten, &deadline_, [this](std::uint32_t tag, bool written) {
-    if (!written) refusedTag_ = tag;
+    if (written) return;
+    refusedTag_ = tag;
     WakeWaiter();
   });
 }

@@ -397,6 +397,18 @@ TEST_F(CliApp, UnplugWhileWatchingEndsWithNoDriver) {
   EXPECT_FALSE(r.out.empty()) << "readings before the unplug";
 }
 
+TEST_F(CliApp, AWriteTheDriverRefusesEndsTheWaitAtOnceWithNoAnswer) {
+  // The refusal comes back from the writer thread: the wait must end on it, not on the time-out.
+  Simulation sim("driver");
+  for (const auto& device : sim.Platform().Present()) {
+    if (device->Path() == "/dev/hidraw1") device->SetFailWrites(true);
+  }
+  const Result r = Run(sim, {"modbus", "get", "--timeout", "30000"});
+  EXPECT_EQ(r.code, kExitNoAnswer) << r.err;
+  EXPECT_NE(r.err.find("the driver at /dev/hidraw1 refused the settings request"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.out.empty());
+}
+
 TEST(CliDoctor, LookalikeNamesAreCloseButNotTheDriversName) {
   for (const char* close : {"ZRVXXX ", "zrvxxx", "ZRVXX", "ZRVXXXX", "ZRV-XXX", " ZRVXXX"}) {
     EXPECT_TRUE(LooksLikeDriverName(close)) << close;
