@@ -10,7 +10,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <set>
