@@ -97,7 +97,9 @@ class DriverSession : public QObject {
   void SendReport(const std::uint8_t* payload, std::uint32_t length);
   void SendCommand(CommandCode code);
   // The same, kept even behind another report, whose written/refused outcome comes as
-  // ReportWritten(tag, ...) when `tag` is not 0. False when nothing went to the writer.
+  // ReportWritten(tag, ...) when `tag` is not 0. False when nothing went to the writer. In the
+  // Chosen mode every report is written at once on the calling thread, and the result is whether
+  // the device took it.
   bool SendTagged(const std::uint8_t* payload, std::uint32_t length, std::uint32_t tag);
   // Save: stores `chosen` in ModbusSettings, pauses polling and sends the settings write. False
   // when nothing went out (not connected, or a report too short to carry the whole record).
