@@ -16,13 +16,14 @@
 #include "cli_options.h"
 #include "cli_output.h"
 #include "cli_simulation.h"
-#include "driver_link.h"
+#include "driver_requests.h"
 // The operating system's HID backend. The Windows one lives in src/link/platform/win32/.
 #ifdef _WIN32
 #include "link/platform/win32/win32_hid_platform.h"
 #else
 #include "link/platform/linux/linux_hid_platform.h"
 #endif
+#include "link/ttimer.h"
 #include "protocol/report_framing.h"
 #include "record/csv_row.h"
 #include "record/sample.h"
@@ -71,7 +72,7 @@ class Runner {
         exitWhenDone_(context.exitWhenDone) {}
 
   int Run(IHidPlatform& platform);
-  int RunCommand(DriverLink& link);
+  int RunCommand(DriverSession& session, DriverRequests& link);
 
   ModbusChoice fromFile_;  // settings read from --from
 
@@ -81,7 +82,7 @@ class Runner {
     return code;
   }
   // For a failed request: unplugged, refused, or silent.
-  int NoAnswer(DriverLink& link, const char* what) {
+  int NoAnswer(DriverRequests& link, const char* what) {
     // A write refused because the driver was just unplugged: the scan saying so follows shortly.
     if (!link.ChosenAttached() || (link.LastWriteRefused() && link.WaitUntilGone(kUnplugNoticeMs))) {
       return Fail(kExitNoDriver, "the driver at " + link.Chosen().Node + " was unplugged");
@@ -95,9 +96,9 @@ class Runner {
   void Print(const std::string& text) { out_ << text << std::flush; }
   bool Json() const { return o_.format == OutputFormat::Json; }
 
-  int Doctor(DriverLink& link);
-  int Watch(DriverLink& link, std::uint8_t code);
-  int ModbusSet(DriverLink& link);
+  int Doctor(DriverRequests& link);
+  int Watch(const DriverSession& session, DriverRequests& link, std::uint8_t code);
+  int ModbusSet(const DriverSession& session, DriverRequests& link);
 
   const CliOptions& o_;
   std::ostream& out_;
@@ -109,7 +110,7 @@ class Runner {
   IDoctorProbes& Probes() { return probes_ != nullptr ? *probes_ : systemProbes_; }
 };
 
-int Runner::Doctor(DriverLink& link) {
+int Runner::Doctor(DriverRequests& link) {
   std::vector<std::pair<int, bool>> answers;
   for (const DeviceEntry& d : link.Drivers()) {
     if (!d.ReadWrite) continue;
@@ -121,7 +122,7 @@ int Runner::Doctor(DriverLink& link) {
   return report.ExitCode;
 }
 
-int Runner::Watch(DriverLink& link, std::uint8_t code) {
+int Runner::Watch(const DriverSession& session, DriverRequests& link, std::uint8_t code) {
   const bool status = code == static_cast<std::uint8_t>(CommandCode::ReadStatus);
   QElapsedTimer clock;
   clock.start();
@@ -136,7 +137,7 @@ int Runner::Watch(DriverLink& link, std::uint8_t code) {
   for (long long n = 0; !o_.count || n < *o_.count; ++n) {
     if (!link.Request(code, o_.timeoutMs)) return NoAnswer(link, status ? "the status request" : "the register request");
     const long long elapsed = o_.watch ? clock.elapsed() : -1;
-    const DeviceState& s = link.State();
+    const DeviceState& s = session.State();
     if (o_.format == OutputFormat::Csv) {
       csv.clear();
       AppendCsvRow(csv, MakeSample(s.Status, s.Limits, std::chrono::steady_clock::now(), std::chrono::system_clock::now()),
@@ -145,8 +146,8 @@ int Runner::Watch(DriverLink& link, std::uint8_t code) {
     } else if (status) {
       Print(Json() ? StatusJson(s, elapsed) : StatusText(s, elapsed) + (o_.watch ? "\n" : ""));
     } else {
-      Print(Json() ? RegistersJson(s, link.GoodFrames(), elapsed)
-                   : RegistersText(s, link.GoodFrames(), elapsed) + (o_.watch ? "\n" : ""));
+      Print(Json() ? RegistersJson(s, session.GoodFrames(), elapsed)
+                   : RegistersText(s, session.GoodFrames(), elapsed) + (o_.watch ? "\n" : ""));
     }
     if (!o_.watch) break;
     // Fixed rate: a late reply shortens the next wait, but a missed period is not made up in a burst.
@@ -158,11 +159,11 @@ int Runner::Watch(DriverLink& link, std::uint8_t code) {
   return kExitOk;
 }
 
-int Runner::ModbusSet(DriverLink& link) {
+int Runner::ModbusSet(const DriverSession& session, DriverRequests& link) {
   if (!link.Request(static_cast<std::uint8_t>(CommandCode::ReadModbusSettings), o_.timeoutMs)) {
     return NoAnswer(link, "the settings request");
   }
-  const ModbusSettings present = link.State().Modbus;
+  const ModbusSettings present = session.State().Modbus;
   ModbusSettings wanted = present;
   if (fromFile_.Baud) wanted.Baudrate = *fromFile_.Baud;
   if (fromFile_.Parity) wanted.Parity = *fromFile_.Parity;
@@ -185,7 +186,7 @@ int Runner::ModbusSet(DriverLink& link) {
   if (!link.Request(static_cast<std::uint8_t>(CommandCode::ReadModbusSettings), o_.timeoutMs)) {
     return NoAnswer(link, "the settings read-back");
   }
-  const ModbusSettings readBack = link.State().Modbus;
+  const ModbusSettings readBack = session.State().Modbus;
   const bool match = SameSettings(readBack, wanted);
   if (Json()) {
     Print(JsonObject()
@@ -204,12 +205,13 @@ int Runner::ModbusSet(DriverLink& link) {
 }
 
 int Runner::Run(IHidPlatform& platform) {
-  DriverLink link(platform);
+  DriverSession session(RealTimeSource(), platform, DriverSession::Choice::Chosen);
+  DriverRequests link(session);
   // A program that leaves without stopping its reader never waits for the end of a slice, so the
   // reader may wake up less often while idle.
-  if (exitWhenDone_) link.SetReadSliceTime(kLongReadSliceMs);
+  if (exitWhenDone_) session.SetReadSliceTime(kLongReadSliceMs);
   link.Discover();
-  const int code = RunCommand(link);
+  const int code = RunCommand(session, link);
   if (exitWhenDone_) {
     out_.flush();
     err_.flush();
@@ -219,7 +221,7 @@ int Runner::Run(IHidPlatform& platform) {
   return code;
 }
 
-int Runner::RunCommand(DriverLink& link) {
+int Runner::RunCommand(DriverSession& session, DriverRequests& link) {
   if (o_.command == Command::List) {
     Print(Json() ? ListJson(link.Devices()) : ListText(link.Devices()));
     return kExitOk;
@@ -239,7 +241,7 @@ int Runner::RunCommand(DriverLink& link) {
       if (!link.Request(static_cast<std::uint8_t>(CommandCode::ReadIdentity), o_.timeoutMs)) {
         return NoAnswer(link, "the identity request");
       }
-      Print(Json() ? InfoJson(link.State(), link.Chosen().Node) : InfoText(link.State(), link.Chosen().Node));
+      Print(Json() ? InfoJson(session.State(), link.Chosen().Node) : InfoText(session.State(), link.Chosen().Node));
       return kExitOk;
     case Command::Status:
       // The identity first: percentages need the driver's full-scale values.
@@ -247,17 +249,17 @@ int Runner::RunCommand(DriverLink& link) {
           !link.Request(static_cast<std::uint8_t>(CommandCode::ReadIdentity), o_.timeoutMs)) {
         return NoAnswer(link, "the identity request");
       }
-      return Watch(link, static_cast<std::uint8_t>(CommandCode::ReadStatus));
+      return Watch(session, link, static_cast<std::uint8_t>(CommandCode::ReadStatus));
     case Command::Registers:
-      return Watch(link, static_cast<std::uint8_t>(CommandCode::ReadRegisters));
+      return Watch(session, link, static_cast<std::uint8_t>(CommandCode::ReadRegisters));
     case Command::ModbusGet:
       if (!link.Request(static_cast<std::uint8_t>(CommandCode::ReadModbusSettings), o_.timeoutMs)) {
         return NoAnswer(link, "the settings request");
       }
-      Print(Json() ? ModbusJson(link.State().Modbus) : ModbusText(link.State().Modbus));
+      Print(Json() ? ModbusJson(session.State().Modbus) : ModbusText(session.State().Modbus));
       return kExitOk;
     case Command::ModbusSet:
-      return ModbusSet(link);
+      return ModbusSet(session, link);
     default:
       return kExitUsage;
   }
@@ -273,8 +275,8 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
     err << "zrv-cli: " << error << "\nTry `zrv-cli --help`.\n";
     return kExitUsage;
   }
-  if (options.command == Command::Help) {
-    *context.out << kUsage << std::flush;
+  if (options.command == Command::Help || options.command == Command::Version) {
+    *context.out << (options.command == Command::Help ? kUsage : VersionText()) << std::flush;
     return kExitOk;
   }
   if (options.simulate && !KnownScenario(options.scenario)) {

@@ -1,17 +1,21 @@
 #include "cli_options.h"
 
 #include <QByteArray>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QString>
+#include <QStringList>
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <set>
 
 #include "protocol/reply_decoder.h"
+#include "view/reply_view.h"
 
 namespace zrv::cli {
 
@@ -40,6 +44,7 @@ const char* const kUsage =
     "  --simulate[=SCENARIO]     a simulated driver instead of the hardware; SCENARIO: driver\n"
     "                            (default), none, two, denied, silent, late, mismatch, lookalike\n"
     "  -h, --help                this text\n"
+    "  --version                 the version of zrv-cli and of Qt\n"
     "\n"
     "Exit status:\n"
     "  0  success\n"
@@ -49,6 +54,10 @@ const char* const kUsage =
     "  4  no read/write access to the driver (the fix is printed)\n"
     "  5  no answer within --timeout\n"
     "  6  the settings read back differ from those written\n";
+
+std::string VersionText() {
+  return "zrv-cli " + std::string(kVersionText) + " (Qt " + qVersion() + ")\n";
+}
 
 namespace {
 
@@ -103,6 +112,7 @@ Allowed AllowedFor(Command command) {
     case Command::List:
     case Command::Doctor:
     case Command::Help:
+    case Command::Version:
       a.device = false;
       break;
     default:
@@ -128,15 +138,14 @@ std::string_view ParityName(std::uint8_t parity) {
 
 bool ParseSlaveId(std::string_view text, std::uint8_t& out, std::string& error) {
   long long value = 0;
-  if (!ParseBoundedInt("the slave id", text, kMinSlaveId, kMaxSlaveId, value, error)) return false;
+  if (!ParseBoundedInt("the slave id", text, kLowestSlaveId, kHighestSlaveId, value, error)) return false;
   out = static_cast<std::uint8_t>(value);
   return true;
 }
 
 bool ParseBaud(std::string_view text, std::uint32_t& out, std::string& error) {
   unsigned long long value = 0;
-  if (ParseUnsigned(text, value) &&
-      std::find(kOfferedBaudRates.begin(), kOfferedBaudRates.end(), value) != kOfferedBaudRates.end()) {
+  if (ParseUnsigned(text, value) && value <= UINT32_MAX && IsOfferedBaudRate(static_cast<std::uint32_t>(value))) {
     out = static_cast<std::uint32_t>(value);
     return true;
   }
@@ -145,7 +154,7 @@ bool ParseBaud(std::string_view text, std::uint32_t& out, std::string& error) {
 }
 
 bool ParseParity(std::string_view text, std::uint8_t& out, std::string& error) {
-  for (std::uint8_t p = 0; p <= 2; ++p) {
+  for (std::uint8_t p = 0; p <= kHighestParity; ++p) {
     if (text == ParityName(p)) {
       out = p;
       return true;
@@ -156,15 +165,15 @@ bool ParseParity(std::string_view text, std::uint8_t& out, std::string& error) {
 }
 
 bool ValidSettings(std::uint32_t baud, std::uint8_t parity, std::uint8_t slaveId, std::string& error) {
-  if (slaveId < kMinSlaveId || slaveId > kMaxSlaveId) {
+  if (!IsValidSlaveId(slaveId)) {
     error = "the slave id must be from 1 to 127, not " + std::to_string(slaveId);
     return false;
   }
-  if (std::find(kOfferedBaudRates.begin(), kOfferedBaudRates.end(), baud) == kOfferedBaudRates.end()) {
+  if (!IsOfferedBaudRate(baud)) {
     error = "the baud rate must be one of " + OfferedBaudList() + ", not " + std::to_string(baud);
     return false;
   }
-  if (parity > 2) {
+  if (parity > kHighestParity) {
     error = "the parity code must be 0 (none), 1 (odd) or 2 (even), not " + std::to_string(parity);
     return false;
   }
@@ -221,115 +230,90 @@ bool ParseSettingsJson(std::string_view text, ModbusChoice& out, std::string& er
   return true;
 }
 
-bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& out, std::string& error) {
-  CliOptions o;
-  std::vector<std::string> words;
-  std::set<std::string> seen;
-  bool help = false;
-  bool json = false;
-  bool csv = false;
-  bool intervalGiven = false;
+namespace {
 
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    if (arg.size() < 2 || arg[0] != '-') {
-      words.push_back(arg);
+// Every option but -h/--help, by the name it is given with. The switches come first.
+enum Option { kJson, kCsv, kWatch, kDryRun, kSimulate, kVersion, kInterval, kCount, kTimeout, kDevice, kSlaveId,
+              kBaud, kParity, kFrom, kOptionCount };
+constexpr const char* kOptionNames[kOptionCount] = {"json",     "csv",     "watch",   "dry-run", "simulate",
+                                                    "version",  "interval", "count",  "timeout", "device",
+                                                    "slave-id", "baud",    "parity",  "from"};
+constexpr int kFirstWithValue = kInterval;
+
+int OptionNamed(std::string_view name) {
+  for (int i = 0; i < kOptionCount; ++i) {
+    if (name == kOptionNames[i]) return i;
+  }
+  return -1;
+}
+
+// The parser's refusal in our words, about the argument at fault: an unknown option, a value given
+// to a switch, or a value missing at the end.
+std::string RefusalText(const std::vector<std::string>& args, const QCommandLineParser& parser) {
+  const QStringList unknown = parser.unknownOptionNames();
+  for (const std::string& arg : args) {
+    if (arg.size() < 2 || arg[0] != '-') continue;
+    if (arg[1] != '-') {
+      for (const char letter : arg.substr(1)) {
+        if (unknown.contains(QString(QLatin1Char(letter)))) return "unknown option " + arg;
+      }
       continue;
     }
-    if (arg == "-h" || arg == "--help") {
-      help = true;
-      continue;
+    const std::string name = arg.substr(2, arg.find('=') - 2);
+    if (unknown.contains(QString::fromLatin1(name))) return "unknown option --" + name;
+    const int option = name == "help" ? kJson : OptionNamed(name);  // any switch
+    if (unknown.isEmpty() && arg.find('=') != std::string::npos && option >= 0 && option < kFirstWithValue) {
+      return "--" + name + " takes no value";
     }
-    std::string value;
-    bool hasInlineValue = false;
-    if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg = arg.substr(0, eq);
-      hasInlineValue = true;
-    }
-    if (!seen.insert(arg).second) {
-      error = arg + " is given twice";
-      return false;
-    }
-    auto takeValue = [&]() -> bool {
-      if (hasInlineValue) return true;
-      if (i + 1 >= args.size()) {
-        error = arg + " needs a value";
-        return false;
-      }
-      value = args[++i];
-      return true;
-    };
-    auto noValue = [&]() -> bool {
-      if (hasInlineValue) {
-        error = arg + " takes no value";
-        return false;
-      }
-      return true;
-    };
-    long long number = 0;
-    if (arg == "--json") {
-      if (!noValue()) return false;
-      json = true;
-    } else if (arg == "--csv") {
-      if (!noValue()) return false;
-      csv = true;
-    } else if (arg == "--watch") {
-      if (!noValue()) return false;
-      o.watch = true;
-    } else if (arg == "--dry-run") {
-      if (!noValue()) return false;
-      o.dryRun = true;
-    } else if (arg == "--simulate") {
-      o.simulate = true;
-      if (hasInlineValue) o.scenario = value;
-    } else if (arg == "--interval") {
-      if (!takeValue() || !ParseBoundedInt("--interval", value, 10, 3600000, number, error)) return false;
-      o.intervalMs = static_cast<int>(number);
-      intervalGiven = true;
-    } else if (arg == "--count") {
-      if (!takeValue() || !ParseBoundedInt("--count", value, 1, 1000000000000LL, number, error)) return false;
-      o.count = number;
-    } else if (arg == "--timeout") {
-      if (!takeValue() || !ParseBoundedInt("--timeout", value, 1, 600000, number, error)) return false;
-      o.timeoutMs = static_cast<int>(number);
-    } else if (arg == "--device") {
-      if (!takeValue()) return false;
-      if (value.empty()) {
-        error = "--device needs a node such as /dev/hidraw0 or an index of `zrv-cli list`";
-        return false;
-      }
-      o.device = value;
-    } else if (arg == "--slave-id") {
-      std::uint8_t id = 0;
-      if (!takeValue() || !ParseSlaveId(value, id, error)) return false;
-      o.modbus.SlaveId = id;
-    } else if (arg == "--baud") {
-      std::uint32_t baud = 0;
-      if (!takeValue() || !ParseBaud(value, baud, error)) return false;
-      o.modbus.Baud = baud;
-    } else if (arg == "--parity") {
-      std::uint8_t parity = 0;
-      if (!takeValue() || !ParseParity(value, parity, error)) return false;
-      o.modbus.Parity = parity;
-    } else if (arg == "--from") {
-      if (!takeValue()) return false;
-      if (value.empty()) {
-        error = "--from needs a file name";
-        return false;
-      }
-      o.fromFile = value;
-    } else {
-      error = "unknown option " + arg;
+  }
+  // Otherwise the last argument is an option that takes a value.
+  if (!args.empty() && args.back().rfind("--", 0) == 0 && OptionNamed(args.back().substr(2)) >= kFirstWithValue) {
+    return args.back() + " needs a value";
+  }
+  return parser.errorText().toStdString();
+}
+
+// The values of the options given, checked.
+bool TakeValues(const QCommandLineParser& parser, const std::vector<QCommandLineOption>& options, CliOptions& o,
+                std::string& error) {
+  auto set = [&](Option option) { return parser.isSet(options[option]); };
+  // Back to the bytes as given (see ParseCommandLine).
+  auto value = [&](Option option) { return parser.value(options[option]).toLatin1().toStdString(); };
+  long long number = 0;
+  if (set(kInterval)) {
+    if (!ParseBoundedInt("--interval", value(kInterval), 10, 3600000, number, error)) return false;
+    o.intervalMs = static_cast<int>(number);
+  }
+  if (set(kCount)) {
+    if (!ParseBoundedInt("--count", value(kCount), 1, 1000000000000LL, number, error)) return false;
+    o.count = number;
+  }
+  if (set(kTimeout)) {
+    if (!ParseBoundedInt("--timeout", value(kTimeout), 1, 600000, number, error)) return false;
+    o.timeoutMs = static_cast<int>(number);
+  }
+  if (set(kDevice)) {
+    o.device = value(kDevice);
+    if (o.device.empty()) {
+      error = "--device needs a node such as /dev/hidraw0 or an index of `zrv-cli list`";
       return false;
     }
   }
-
-  if (help) {
-    o.command = Command::Help;
-    out = o;
-    return true;
+  if (set(kSlaveId) && !ParseSlaveId(value(kSlaveId), o.modbus.SlaveId.emplace(), error)) return false;
+  if (set(kBaud) && !ParseBaud(value(kBaud), o.modbus.Baud.emplace(), error)) return false;
+  if (set(kParity) && !ParseParity(value(kParity), o.modbus.Parity.emplace(), error)) return false;
+  if (set(kFrom)) {
+    o.fromFile = value(kFrom);
+    if (o.fromFile.empty()) {
+      error = "--from needs a file name";
+      return false;
+    }
   }
+  return true;
+}
+
+// The command: one word, or two for modbus.
+bool TakeCommand(const std::vector<std::string>& words, CliOptions& o, std::string& error) {
   if (words.empty()) {
     error = "no command given";
     return false;
@@ -361,6 +345,61 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& out, std
     error = "unexpected argument " + words[used];
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& out, std::string& error) {
+  CliOptions o;
+  QCommandLineParser parser;
+  // One dash is for single letters (only -h): -json is no --json.
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+  const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+  parser.addOption(help);
+  std::vector<QCommandLineOption> options;
+  for (int i = 0; i < kOptionCount; ++i) {
+    const QString name = QString::fromLatin1(kOptionNames[i]);
+    options.push_back(i < kFirstWithValue ? QCommandLineOption(name) : QCommandLineOption(name, {}, name));
+    parser.addOption(options.back());
+  }
+  // Bytes go through Latin-1 unchanged both ways, so a file name in any encoding stays the same.
+  // --simulate takes a value only after '=', which the parser has no way to say.
+  QStringList list{QStringLiteral("zrv-cli")};
+  for (const std::string& arg : args) {
+    const bool simulateWithValue = arg.rfind("--simulate=", 0) == 0;
+    if (simulateWithValue) o.scenario = arg.substr(std::string_view("--simulate=").size());
+    list.push_back(simulateWithValue ? QStringLiteral("--simulate") : QString::fromLatin1(arg));
+  }
+  if (!parser.parse(list)) {
+    error = RefusalText(args, parser);
+    return false;
+  }
+  std::set<QString> seen;
+  for (const QString& name : parser.optionNames()) {
+    if (name != QLatin1String("h") && name != QLatin1String("help") && !seen.insert(name).second) {
+      error = "--" + name.toStdString() + " is given twice";
+      return false;
+    }
+  }
+  if (!TakeValues(parser, options, o, error)) return false;
+  auto set = [&](Option option) { return parser.isSet(options[option]); };
+  o.watch = set(kWatch);
+  o.dryRun = set(kDryRun);
+  o.simulate = set(kSimulate);
+  const bool json = set(kJson);
+  const bool csv = set(kCsv);
+  const bool intervalGiven = set(kInterval);
+
+  if (parser.isSet(help) || set(kVersion)) {
+    o.command = parser.isSet(help) ? Command::Help : Command::Version;
+    out = o;
+    return true;
+  }
+  const QStringList positional = parser.positionalArguments();
+  std::vector<std::string> words;
+  for (const QString& word : positional) words.push_back(word.toLatin1().toStdString());
+  if (!TakeCommand(words, o, error)) return false;
 
   const Allowed allowed = AllowedFor(o.command);
   if (json && csv) {

@@ -21,7 +21,7 @@ enum ExitCode : int {
   kExitMismatch = 6,
 };
 
-enum class Command { Help, List, Info, Status, ModbusGet, ModbusSet, Registers, Doctor };
+enum class Command { Help, Version, List, Info, Status, ModbusGet, ModbusSet, Registers, Doctor };
 enum class OutputFormat { Text, Json, Csv };
 
 // Modbus line settings as asked for; an absent field keeps the driver's present value.
@@ -47,9 +47,6 @@ struct CliOptions {
   bool dryRun = false;
 };
 
-inline constexpr std::uint8_t kMinSlaveId = 1;
-inline constexpr std::uint8_t kMaxSlaveId = 127;
-
 // Parses the arguments after the program name. False with `error` set for anything malformed,
 // including values outside what the window offers.
 bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& out, std::string& error);
@@ -68,5 +65,7 @@ bool ParseSettingsJson(std::string_view text, ModbusChoice& out, std::string& er
 bool ValidSettings(std::uint32_t baud, std::uint8_t parity, std::uint8_t slaveId, std::string& error);
 
 extern const char* const kUsage;
+// What --version prints: the tool's version and that of the Qt it runs on.
+std::string VersionText();
 
 }  // namespace zrv::cli

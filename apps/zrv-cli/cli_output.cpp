@@ -114,7 +114,7 @@ std::string ListText(const std::vector<DeviceEntry>& devices) {
     std::snprintf(line, sizeof line, "%-6d %-16s %s:%s  %-6s  %-6s  ", d.Index, d.Node.c_str(),
                   Hex4(d.VendorID).c_str(), Hex4(d.ProductID).c_str(), d.IsDriver ? "yes" : "no",
                   d.ReadWrite ? "rw" : "none");
-    out << line << (d.Product.empty() ? "(no product string)" : d.Product) << '\n';
+    out << line << (d.Product.empty() ? "(no product string)" : ProductText(d)) << '\n';
   }
   return out.str();
 }
@@ -129,7 +129,7 @@ std::string ListJson(const std::vector<DeviceEntry>& devices) {
                  .Number("vid", d.VendorID)
                  .Number("pid", d.ProductID)
                  .String("id", Hex4(d.VendorID) + ":" + Hex4(d.ProductID))
-                 .String("product", d.Product)
+                 .String("product", ProductText(d))
                  .Bool("driver", d.IsDriver)
                  .Bool("read_write", d.ReadWrite)
                  .Text();

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "doctor.h"
-#include "driver_link.h"
+#include "driver_requests.h"
 #include "protocol/device_state.h"
 
 namespace zrv::cli {

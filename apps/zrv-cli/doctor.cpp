@@ -121,10 +121,10 @@ DoctorReport Diagnose(const std::vector<DeviceEntry>& devices, IDoctorProbes& pr
   };
   bool anyDriver = false;
   for (const DeviceEntry& d : devices) {
-    if (!d.IsDriver && LooksLikeDriverName(d.Product)) {
+    if (!d.IsDriver && LooksLikeDriverName(ProductText(d))) {
       report.Findings.push_back(
           {d.Node, false,
-           "the device at " + d.Node + " is named \"" + d.Product + "\", almost but not exactly \"" +
+           "the device at " + d.Node + " is named \"" + ProductText(d) + "\", almost but not exactly \"" +
                std::string(kDriverProductString) + "\", so it is not taken for the driver",
            "if it is a driver, its USB product string must read exactly \"" + std::string(kDriverProductString) +
                "\" (letter case and blanks count); otherwise ignore this"});

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver_link.h"
+#include "driver_requests.h"
 
 namespace zrv::cli {
 

@@ -163,6 +163,12 @@ bool DriverSession::Send(const std::uint8_t* payload, std::uint32_t length, THid
     if (!FrameReport(payload, length, caps.OutputReportByteLength, report)) {
       return false;
     }
+    if (choice_ == Choice::Chosen) {
+      // A front end that waits for every answer gains nothing from the writer thread but a
+      // hand-off per request: the write is made here, and its outcome is the result.
+      std::uint32_t written = 0;
+      return currentDevice_->WriteReport(report.Buffer.data(), report.Length, written);
+    }
     return currentDevice_->PostReport(report.Buffer.data(), report.Length, kind, tag) ==
            THidPostResult::Taken;
   } catch (...) {
@@ -218,7 +224,8 @@ void DriverSession::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*
       // an earlier one's reply must not start polling.
       const bool ofThisConnection = connected_;
       emit IdentityDecoded(ofThisConnection);
-      if (ofThisConnection) StartPolling();
+      // A chosen-driver front end asks for every reply itself: no polling besides its own.
+      if (ofThisConnection && choice_ == Choice::Rebuild) StartPolling();
       break;
     }
     case DecodedReply::Kind::Status:

@@ -42,7 +42,8 @@ class DriverSession : public QObject {
   // How the driver is chosen. Rebuild: every change of the attached HID devices releases every
   // device, lists them again and connects the last driver found, sending it the identity request
   // (the window). Chosen: the first scan lists the devices; the front end then takes one with
-  // Use(), and later changes only mark a device that went away (zrv-cli).
+  // Use(), and later changes only mark a device that went away; an identity reply starts no
+  // polling, the front end sends its own requests (zrv-cli).
   enum class Choice { Rebuild, Chosen };
 
   // Polling: every 40 ms while connected, one request of PolledCommand(); a pause of 500 ms around
@@ -96,7 +97,9 @@ class DriverSession : public QObject {
   void SendReport(const std::uint8_t* payload, std::uint32_t length);
   void SendCommand(CommandCode code);
   // The same, kept even behind another report, whose written/refused outcome comes as
-  // ReportWritten(tag, ...) when `tag` is not 0. False when nothing went to the writer.
+  // ReportWritten(tag, ...) when `tag` is not 0. False when nothing went to the writer. In the
+  // Chosen mode every report is written at once on the calling thread, and the result is whether
+  // the device took it.
   bool SendTagged(const std::uint8_t* payload, std::uint32_t length, std::uint32_t tag);
   // Save: stores `chosen` in ModbusSettings, pauses polling and sends the settings write. False
   // when nothing went out (not connected, or a report too short to carry the whole record).

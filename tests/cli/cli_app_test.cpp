@@ -211,6 +211,15 @@ TEST_F(CliApp, WatchRepeatsAtTheIntervalAndStopsAfterCount) {
   EXPECT_EQ(Codes(sim), (std::vector<int>{12, 12}));
 }
 
+TEST_F(CliApp, OnlyItsOwnRequestsReachTheDriverBetweenReadings) {
+  // The identity comes first for the text output; the session must not start polling on it, or
+  // status requests would go out between the readings.
+  Simulation sim("driver");
+  const Result r = Run(sim, {"status", "--watch", "--interval", "300", "--count", "2"});
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_EQ(Codes(sim), (std::vector<int>{10, 11, 11}));
+}
+
 TEST_F(CliApp, ModbusSetWritesTheExactReportKeepsUnsetValuesAndReadsBack) {
   Simulation sim("silent");
   auto& model = sim.Drivers()[0]->Driver();
@@ -386,6 +395,18 @@ TEST_F(CliApp, UnplugWhileWatchingEndsWithNoDriver) {
   EXPECT_EQ(r.code, kExitNoDriver) << r.err;
   EXPECT_NE(r.err.find("unplugged"), std::string::npos) << r.err;
   EXPECT_FALSE(r.out.empty()) << "readings before the unplug";
+}
+
+TEST_F(CliApp, AWriteTheDriverRefusesEndsTheWaitAtOnceWithNoAnswer) {
+  // The refusal comes back from the writer thread: the wait must end on it, not on the time-out.
+  Simulation sim("driver");
+  for (const auto& device : sim.Platform().Present()) {
+    if (device->Path() == "/dev/hidraw1") device->SetFailWrites(true);
+  }
+  const Result r = Run(sim, {"modbus", "get", "--timeout", "30000"});
+  EXPECT_EQ(r.code, kExitNoAnswer) << r.err;
+  EXPECT_NE(r.err.find("the driver at /dev/hidraw1 refused the settings request"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.out.empty());
 }
 
 TEST(CliDoctor, LookalikeNamesAreCloseButNotTheDriversName) {

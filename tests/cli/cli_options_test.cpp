@@ -80,6 +80,67 @@ TEST(CliOptions, OptionsThatDoNotBelongToTheCommandAreRefused) {
   EXPECT_EQ(o.command, Command::Help);
 }
 
+// What the parser refuses, in the tool's own words, and the two ways of giving a value.
+std::string Refusal(const std::vector<std::string>& args) {
+  CliOptions options;
+  std::string error;
+  EXPECT_FALSE(ParseCommandLine(args, options, error)) << "accepted";
+  return error;
+}
+
+TEST(CliOptions, RefusalsNameTheArgumentAtFault) {
+  EXPECT_EQ(Refusal({"info", "--frobnicate"}), "unknown option --frobnicate");
+  EXPECT_EQ(Refusal({"info", "--frobnicate=3"}), "unknown option --frobnicate");
+  EXPECT_EQ(Refusal({"info", "-x"}), "unknown option -x");
+  EXPECT_EQ(Refusal({"info", "-json"}), "unknown option -json") << "one dash is no long option";
+  EXPECT_EQ(Refusal({"-hx", "info"}), "unknown option -hx");
+  EXPECT_EQ(Refusal({"info", "--timeout"}), "--timeout needs a value");
+  EXPECT_EQ(Refusal({"info", "--device"}), "--device needs a value");
+  EXPECT_EQ(Refusal({"info", "--json=yes"}), "--json takes no value");
+  EXPECT_EQ(Refusal({"info", "--help=yes"}), "--help takes no value");
+  EXPECT_EQ(Refusal({"info", "--timeout", "5", "--timeout=6"}), "--timeout is given twice");
+  EXPECT_EQ(Refusal({"info", "--simulate", "--simulate=two"}), "--simulate is given twice");
+  EXPECT_EQ(Refusal({"info", "--device="}), "--device needs a node such as /dev/hidraw0 or an index of `zrv-cli list`");
+  EXPECT_EQ(Refusal({"modbus", "set", "--from="}), "--from needs a file name");
+  EXPECT_EQ(Refusal({"-"}), "unknown command -");
+}
+
+TEST(CliOptions, ValuesComeAfterEqualsOrAsTheNextArgumentEvenWithALeadingDash) {
+  CliOptions o;
+  ASSERT_TRUE(Parses({"info", "--timeout=250", "--device", "-1"}, &o));
+  EXPECT_EQ(o.timeoutMs, 250);
+  EXPECT_EQ(o.device, "-1");
+  ASSERT_TRUE(Parses({"--device=--json", "info"}, &o));
+  EXPECT_EQ(o.device, "--json");
+  EXPECT_EQ(o.format, OutputFormat::Text);
+  // A value is taken whatever it looks like, then checked.
+  EXPECT_EQ(Refusal({"status", "--timeout", "-5"}), "--timeout must be a whole number from 1 to 600000, not \"-5\"");
+  EXPECT_EQ(Refusal({"status", "--timeout", "--json"}),
+            "--timeout must be a whole number from 1 to 600000, not \"--json\"");
+  // --simulate takes its scenario only after '=': the next word is the command.
+  ASSERT_TRUE(Parses({"--simulate", "info"}, &o));
+  EXPECT_TRUE(o.simulate);
+  EXPECT_EQ(o.scenario, "driver");
+  EXPECT_EQ(o.command, Command::Info);
+  // Bytes of any encoding reach the file name unchanged.
+  ASSERT_TRUE(Parses({"modbus", "set", "--from", "caf\xe9 \xc3\xa9.json"}, &o));
+  EXPECT_EQ(o.fromFile, "caf\xe9 \xc3\xa9.json");
+}
+
+TEST(CliOptions, VersionNeedsNoCommandAndHelpComesFirst) {
+  CliOptions o;
+  ASSERT_TRUE(Parses({"--version"}, &o));
+  EXPECT_EQ(o.command, Command::Version);
+  ASSERT_TRUE(Parses({"info", "--version"}, &o));
+  EXPECT_EQ(o.command, Command::Version);
+  ASSERT_TRUE(Parses({"--version", "--help"}, &o));
+  EXPECT_EQ(o.command, Command::Help);
+  EXPECT_FALSE(Parses({"--version=2"}));
+  const std::string text = VersionText();
+  EXPECT_EQ(text.rfind("zrv-cli 1.02 (Qt 6.", 0), 0u) << text;
+  EXPECT_EQ(text.back(), '\n');
+}
+
 TEST(CliOptions, SettingsFileMustHoldThreeValidSettings) {
   ModbusChoice c;
   std::string error;

@@ -60,6 +60,9 @@ TEST(CliProcess, StartsWithoutADisplayAndReportsThroughItsExitCode) {
                            "5  no answer", "6  the settings read back"}) {
     EXPECT_NE(r.text.find(line), std::string::npos) << line;
   }
+  r = Shell(kCli + " --version");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.text.find("zrv-cli 1.02 (Qt "), std::string::npos) << r.text;
   EXPECT_EQ(Shell(kCli).code, 1);
   EXPECT_EQ(Shell(kCli + " info --simulate=none").code, 2);
   EXPECT_EQ(Shell(kCli + " info --simulate=two").code, 3);
