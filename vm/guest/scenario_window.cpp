@@ -24,6 +24,7 @@
 #include "link/platform/linux/linux_hid_platform.h"
 #include "support/run_until.h"
 #include "link/ttimer.h"
+#include "session/driver_session.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"
 
@@ -103,12 +104,16 @@ std::vector<std::uint8_t> Report(std::initializer_list<std::uint8_t> head) {
 class Window {
  public:
   explicit Window(const std::string& recordPath) : record_(recordPath) {
-    form_ = std::make_unique<TForm1>(RealTimeSource(), boxes_, platform_);
+    session_ = std::make_unique<DriverSession>(RealTimeSource(), platform_);
+    form_ = std::make_unique<TForm1>(*session_, RealTimeSource(), boxes_);
     // Every status text in order; "Connected" lasts only until the identity reply.
     QObject::connect(Find<QLineEdit>("ConnectionStatus"), &QLineEdit::textChanged,
                      [this](const QString& text) { statuses_.push_back(text.toStdString()); });
   }
-  ~Window() { form_.reset(); }
+  ~Window() {
+    form_.reset();
+    session_.reset();
+  }
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;
 
@@ -158,7 +163,8 @@ class Window {
   OkBoxes boxes_;
   LinuxHidPlatform platform_;
   std::vector<std::string> statuses_;
-  std::unique_ptr<TForm1> form_;  // last: goes before the platform it uses
+  std::unique_ptr<DriverSession> session_;  // goes before the platform it uses
+  std::unique_ptr<TForm1> form_;            // last: goes before its session
 };
 
 std::string Joined(const std::vector<std::string>& words) {
@@ -184,7 +190,7 @@ bool ConnectAndPoll(Checks& c, Window& w, std::size_t from) {
     return false;
   }
   c.That(w.ConnectedBeforeCaption(), "\"Connected\" not shown before the caption: " + Joined(w.Statuses()));
-  c.Equal(w.Form().CurrentDevice() != nullptr, true, "current device");
+  c.Equal(w.Form().Session().CurrentDevice() != nullptr, true, "current device");
   const auto reports = w.Reports();
   if (!c.That(reports.size() > from, "the driver recorded no identity request")) return false;
   c.That(reports[from] == Report({1, 10}), "first report after connecting is not 10: code " +
@@ -216,7 +222,7 @@ void WindowScenario(Checks& c) {
   // Read: 20 goes out, polling pauses, the lists show the driver's settings; polling comes back.
   mark = w.Reports().size();
   w.Click("Btn_ReadSettings");
-  c.That(!w.Form().ReadDataTimer.Enabled() && w.Form().TimerTimeout.Enabled(), "Read did not pause polling");
+  c.That(!w.Form().Session().Polling() && w.Form().Session().PollingPaused(), "Read did not pause polling");
   c.That(w.WaitForCode(mark, 20, 1), "Read sent no 20");
   c.That(test::RunUntil([&] { return w.Lists() == std::vector<std::string>{"19200", "Even", "1"}; }),
          "lists after Read: " + Joined(w.Lists()));
@@ -247,10 +253,10 @@ void WindowScenario(Checks& c) {
   driver.Signal(SIGUSR1);
   c.That(test::RunUntil([&] { return w.Status() == "No connection"; }),
          "status after the unplug \"" + w.Status() + "\"");
-  c.That(w.Form().CurrentDevice() == nullptr, "current device kept after the unplug");
-  c.That(w.Form().ListedDevices().empty() && w.Items().empty(), "devices still listed: " + Joined(w.Items()));
-  c.That(!w.Form().ReadDataTimer.Enabled(), "polling still enabled after the unplug");
-  c.That(!w.Form().Connected(), "still connected after the unplug");
+  c.That(w.Form().Session().CurrentDevice() == nullptr, "current device kept after the unplug");
+  c.That(w.Form().Session().Devices().empty() && w.Items().empty(), "devices still listed: " + Joined(w.Items()));
+  c.That(!w.Form().Session().Polling(), "polling still enabled after the unplug");
+  c.That(!w.Form().Session().Connected(), "still connected after the unplug");
 
   // Replug: udev's event alone brings it back, with a new identity exchange and polling.
   mark = w.Reports().size();
@@ -276,8 +282,8 @@ void WindowSecondDeviceScenario(Checks& c) {
   driver.Signal(SIGUSR1);
   c.That(test::RunUntil([&] { return w.Status() == "Disconnected"; }), "status after the unplug \"" + w.Status() + "\"");
   c.Equal(Joined(w.Items()), std::string("Virtual Pointer"), "listed after the unplug");
-  c.That(w.Form().CurrentDevice() == nullptr && !w.Form().Connected(), "still connected after the unplug");
-  c.That(!w.Form().ReadDataTimer.Enabled(), "polling still enabled after the unplug");
+  c.That(w.Form().Session().CurrentDevice() == nullptr && !w.Form().Session().Connected(), "still connected after the unplug");
+  c.That(!w.Form().Session().Polling(), "polling still enabled after the unplug");
 
   const std::size_t mark = w.Reports().size();
   driver.Signal(SIGUSR1);
@@ -296,8 +302,8 @@ void WindowNoDriverScenario(Checks& c) {
   // Polling would have started by now if anything had been taken for the driver.
   test::RunRounds(300);
   c.Equal(w.Status(), std::string("Disconnected"), "status a while later");
-  c.That(w.Form().CurrentDevice() == nullptr && !w.Form().Connected(), "connected to the other device");
-  c.That(!w.Form().ReadDataTimer.Enabled(), "polling enabled without the driver");
+  c.That(w.Form().Session().CurrentDevice() == nullptr && !w.Form().Session().Connected(), "connected to the other device");
+  c.That(!w.Form().Session().Polling(), "polling enabled without the driver");
   for (const std::string& s : w.Statuses()) c.That(s.rfind("Connected", 0) != 0, "status went to \"" + s + "\"");
   c.That(w.Boxes().Shown.empty(), "boxes shown: " + Joined(w.Boxes().Shown));
 }
