@@ -282,7 +282,8 @@ void WindowSecondDeviceScenario(Checks& c) {
   driver.Signal(SIGUSR1);
   c.That(test::RunUntil([&] { return w.Status() == "Disconnected"; }), "status after the unplug \"" + w.Status() + "\"");
   c.Equal(Joined(w.Items()), std::string("Virtual Pointer"), "listed after the unplug");
-  c.That(w.Form().Session().CurrentDevice() == nullptr && !w.Form().Session().Connected(), "still connected after the unplug");
+  c.That(w.Form().Session().CurrentDevice() == nullptr && !w.Form().Session().Connected(),
+         "still connected after the unplug");
   c.That(!w.Form().Session().Polling(), "polling still enabled after the unplug");
 
   const std::size_t mark = w.Reports().size();
@@ -302,7 +303,8 @@ void WindowNoDriverScenario(Checks& c) {
   // Polling would have started by now if anything had been taken for the driver.
   test::RunRounds(300);
   c.Equal(w.Status(), std::string("Disconnected"), "status a while later");
-  c.That(w.Form().Session().CurrentDevice() == nullptr && !w.Form().Session().Connected(), "connected to the other device");
+  c.That(w.Form().Session().CurrentDevice() == nullptr && !w.Form().Session().Connected(),
+         "connected to the other device");
   c.That(!w.Form().Session().Polling(), "polling enabled without the driver");
   for (const std::string& s : w.Statuses()) c.That(s.rfind("Connected", 0) != 0, "status went to \"" + s + "\"");
   c.That(w.Boxes().Shown.empty(), "boxes shown: " + Joined(w.Boxes().Shown));
