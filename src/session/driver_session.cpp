@@ -212,8 +212,10 @@ void DriverSession::ReadModbusSettings() {
 
 void DriverSession::WriteDone(std::uint32_t Tag, bool Written) { emit ReportWritten(Tag, Written); }
 
-void DriverSession::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*/, const std::uint8_t* Data,
+void DriverSession::HandleReply(THidDevice* /*HidDev*/, std::uint8_t ReportID, const std::uint8_t* Data,
                                 std::uint16_t Size) {
+  lastReportId_ = ReportID;
+  lastReply_.assign(Data, Data + Size);
   AnswerWatch.Restart();
   emit ReplyArrived();
   const DecodedReply reply = DecodeReply(state_, Data, Size);

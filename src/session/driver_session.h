@@ -74,6 +74,10 @@ class DriverSession : public QObject {
   std::uint16_t GoodFrames() const { return goodFrames_; }
   // Replies of each code decoded so far.
   std::uint64_t Replies(CommandCode code) const { return replies_[static_cast<std::uint8_t>(code)]; }
+  // The latest input report as the reader gave it: its report ID and the bytes after it, kept
+  // until the next one (set before ReplyArrived).
+  std::uint8_t LastReportID() const { return lastReportId_; }
+  const std::vector<std::uint8_t>& LastReply() const { return lastReply_; }
 
   // Connection status routines. ShowConnected also sends the identity request; the other two stop
   // polling.
@@ -167,6 +171,8 @@ class DriverSession : public QObject {
   CommandCode polled_ = CommandCode::ReadStatus;
   std::uint16_t goodFrames_ = 0;
   std::uint64_t replies_[256] = {};
+  std::uint8_t lastReportId_ = 0;
+  std::vector<std::uint8_t> lastReply_;  // keeps its room: no allocation once reports are this long
   int readSliceMs_ = THidDevice::kDefaultReadSliceTime;
 
   TTimer ReadDataTimer;

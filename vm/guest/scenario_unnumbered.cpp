@@ -1,16 +1,20 @@
 // A device without numbered reports: the kernel reads its reports without an ID byte; the layer
-// puts a 0 in front, so the handler sees report ID 0 and the data after it.
+// puts a 0 in front, so the session's handler sees report ID 0 and the data after it, and decodes
+// them as any other reply.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <array>
+#include <string>
 
-#include "connector.h"
 #include "guest_support.h"
 #include "link/platform/linux/linux_hid_platform.h"
-#include "support/run_until.h"
+#include "link/ttimer.h"
+#include "session/driver_session.h"
+#include "session_watch.h"
 #include "sim/simulated_driver.h"
+#include "support/run_until.h"
 
 namespace zrv::vmtest {
 namespace {
@@ -53,21 +57,42 @@ void Unnumbered(Checks& c) {
   c.Equal(preparsed.Caps.OutputReportByteLength, 64, "output report length (ID byte counted)");
   platform.Close(id);
 
-  // Through the device object and its reader.
-  Connector connector(platform, u"ZRVXXX");
-  if (!c.That(test::RunUntil([&] { return connector.Changes() >= 1 && connector.Driver() != nullptr; }, kRounds),
+  // Through the session: it connects, asks for the identity and polls the status.
+  DriverSession session(RealTimeSource(), platform);
+  SessionWatch watch(session);
+  if (!c.That(test::RunUntil([&] { return watch.Scans() >= 1 && session.Connected(); }, kRounds),
               "driver not found by the controller")) {
     return;
   }
-  c.That(test::RunUntil([&] { return connector.ReaderListening(); }, kRounds), "no reader");
-  const std::uint8_t command = 11;
-  c.That(connector.Send(0, &command, 1), "WriteReport with report ID 0");
-  if (!c.That(test::RunUntil([&] { return !connector.Received().empty(); }, kRounds), "no reply")) return;
-  const ReceivedInput& got = connector.Received().front();
-  c.Equal(got.ReportId, 0, "report ID delivered");
-  c.Equal(got.Data.size(), 63u, "Size delivered");
-  const std::vector<std::uint8_t> want(status.begin() + 1, status.end());
-  c.That(got.Data == want, "data " + Hex(got.Data.data(), got.Data.size()));
+  c.That(test::RunUntil([&] { return watch.ReaderListening(); }, kRounds), "no reader");
+  if (!c.That(test::RunUntil([&] { return watch.Identities() >= 1 && session.Replies(CommandCode::ReadStatus) >= 1; },
+                             kRounds),
+              "identity or status reply not decoded")) {
+    return;
+  }
+  // Below the session: a whole report written with ID 0, the placeholder of an unnumbered device.
+  std::array<std::uint8_t, 64> command{};
+  command[1] = 11;
+  std::uint32_t written = 0;
+  const std::size_t before = watch.Received().size();
+  c.That(session.CurrentDevice()->WriteReport(command.data(), command.size(), written), "WriteReport with report ID 0");
+  c.That(test::RunUntil([&] { return watch.Received().size() > before; }, kRounds), "no reply after the write");
+  for (const ReceivedInput& got : watch.Received()) {
+    c.Equal(got.ReportId, 0, "report ID delivered");
+    c.Equal(got.Data.size(), 63u, "Size delivered");
+    c.That(got.OnOwnerThread, "handler ran off the owner's thread");
+    if (!got.Data.empty() && got.Data[0] == 11) {
+      const std::vector<std::uint8_t> want(status.begin() + 1, status.end());
+      c.That(got.Data == want, "data " + Hex(got.Data.data(), got.Data.size()));
+    }
+  }
+  // What the session decoded is the reference's identity and status.
+  std::array<std::uint8_t, sim::kReportLength> identity{};
+  reference.BuildReply(10, identity);
+  DeviceState expected{};
+  DecodeReply(expected, identity.data() + 1, identity.size() - 1);
+  DecodeReply(expected, status.data() + 1, status.size() - 1);
+  c.That(SameState(session.State(), expected), "decoded state differs from the reference's");
 }
 
 const ScenarioRegistrar kUnnumbered("unnumbered", "device without report IDs: ID 0 in front of its data",
