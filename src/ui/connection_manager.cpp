@@ -155,6 +155,8 @@ void TForm1::ReadDataTimerTimer() {
       SendCommand(CommandCode::ReadStatus);
       break;
     case 1:
+      // The Modbus page's register preview: no status replies while it is shown.
+      recorderPage_->SamplesStopped(GapReason::ModbusPage);
       SendCommand(CommandCode::ReadRegisters);
       break;
     default:
@@ -175,6 +177,7 @@ void TForm1::StartPolling() {
 }
 
 void TForm1::PausePolling() {
+  if (connected_) recorderPage_->SamplesStopped(GapReason::PollingPaused);
   ReadDataTimer.SetEnabled(false);
   TimerTimeout.SetEnabled(true);
 }

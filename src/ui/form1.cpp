@@ -216,6 +216,7 @@ void TForm1::HandleReply(THidDevice* /*HidDev*/, std::uint8_t /*ReportID*/,
 }
 
 void TForm1::AnswerWatchTimer() {
+  if (connected_) recorderPage_->SamplesStopped(GapReason::NoAnswer);
   if (statusLine_.WatchExpired(connected_)) ShowStatusLine();
 }
 
