@@ -45,7 +45,12 @@ OsFile::~OsFile() {
 }
 
 OsFile::OsFile(OsFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), error_(std::move(other.error_)), exists_(other.exists_) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      error_(std::move(other.error_)),
+      exists_(other.exists_),
+      vanished_(other.vanished_),
+      fileReadOnlyAtOpen_(other.fileReadOnlyAtOpen_),
+      folderReadOnlyAtOpen_(other.folderReadOnlyAtOpen_) {}
 
 OsFile& OsFile::operator=(OsFile&& other) noexcept {
   if (this != &other) {
@@ -53,6 +58,9 @@ OsFile& OsFile::operator=(OsFile&& other) noexcept {
     fd_ = std::exchange(other.fd_, -1);
     error_ = std::move(other.error_);
     exists_ = other.exists_;
+    vanished_ = other.vanished_;
+    fileReadOnlyAtOpen_ = other.fileReadOnlyAtOpen_;
+    folderReadOnlyAtOpen_ = other.folderReadOnlyAtOpen_;
   }
   return *this;
 }

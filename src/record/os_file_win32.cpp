@@ -49,7 +49,10 @@ OsFile::~OsFile() {
 }
 
 OsFile::OsFile(OsFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)), exists_(other.exists_) {}
+    : handle_(std::exchange(other.handle_, nullptr)),
+      error_(std::move(other.error_)),
+      exists_(other.exists_),
+      vanished_(other.vanished_) {}
 
 OsFile& OsFile::operator=(OsFile&& other) noexcept {
   if (this != &other) {
@@ -57,6 +60,7 @@ OsFile& OsFile::operator=(OsFile&& other) noexcept {
     handle_ = std::exchange(other.handle_, nullptr);
     error_ = std::move(other.error_);
     exists_ = other.exists_;
+    vanished_ = other.vanished_;
   }
   return *this;
 }

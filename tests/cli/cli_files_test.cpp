@@ -85,6 +85,7 @@ TEST(CliOutputSink, AReaderThatLeftIsNoErrorAndAFullDeviceIs) {
   });
   EXPECT_FALSE(pipeSink.Write("x\n"));
   EXPECT_TRUE(pipeSink.ReaderGone());
+  ::close(pipeFds[1]);
 
   const int full = ::open("/dev/full", O_WRONLY);
   if (full < 0) GTEST_SKIP() << "no /dev/full";
@@ -92,6 +93,7 @@ TEST(CliOutputSink, AReaderThatLeftIsNoErrorAndAFullDeviceIs) {
   EXPECT_FALSE(fullSink.Write("{\"baud\":9600}\n"));
   EXPECT_FALSE(fullSink.ReaderGone());
   EXPECT_EQ(fullSink.Error(), std::strerror(ENOSPC));
+  ::close(full);
 }
 
 TEST(CliSettingsFile, OnlyARegularFileIsReadAndNothingBlocks) {
