@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "link/hid_device_controller.h"
 #include "support/run_until.h"
@@ -372,6 +375,57 @@ TEST_F(DeviceTest, WriteReportSendsOneWholeReportAndKeepsTheHandle) {
   sim->SetFailWrites(true);
   EXPECT_FALSE(device->WriteReport(report, sizeof report, written));
   EXPECT_EQ(written, 0u);
+}
+
+class Echo : public ISimHidModel {
+ public:
+  void OnOutputReport(SimHidDevice& device, const std::uint8_t* report, std::size_t length) override {
+    device.InjectInputReport(report, length);
+  }
+};
+
+struct WriteOutcomes {
+  std::vector<std::pair<std::uint32_t, bool>> seen;
+  void OnDone(std::uint32_t tag, bool written) { seen.emplace_back(tag, written); }
+};
+
+// Wine says a 65-byte report took 64 bytes (its ID byte not counted), Windows and Linux say 65:
+// both are whole, reach the device and are answered. A count shorter still is a failure.
+TEST_F(DeviceTest, AWriteCountedAsWineOrWindowsCountsIsWholeAndAShorterOneFails) {
+  const SimWriteCount counts[] = {SimWriteCount::Whole, SimWriteCount::WithoutReportId,
+                                  SimWriteCount::Short};
+  std::vector<std::shared_ptr<SimHidDevice>> sims;
+  for (std::uint32_t i = 0; i < 3; ++i) {
+    SimHidDeviceConfig config = DeviceConfig(i + 1);
+    config.ReportedWriteCount = counts[i];
+    sims.push_back(platform.Plug(config, std::make_shared<Echo>()));
+  }
+  Start();
+  const std::uint32_t expectedCount[] = {65, 64, 63};
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    const bool whole = i < 2;
+    auto device = Claim(i);
+    Recorder replies;
+    WriteOutcomes outcomes;
+    device->SetOnData(replies.DataHandler());
+    device->SetOnWriteDone(THidWriteDoneEvent(&outcomes, &WriteOutcomes::OnDone));
+    const auto report = Report(0, 65, 30);
+    std::uint32_t written = 0;
+    EXPECT_EQ(device->WriteReport(report.data(), report.size(), written), whole);
+    EXPECT_EQ(written, expectedCount[i]);
+    ASSERT_EQ(device->PostReport(report.data(), report.size(), THidReportWriter::Kind::Kept, 7),
+              THidPostResult::Taken);
+    ASSERT_TRUE(RunUntil([&] { return !outcomes.seen.empty(); }));
+    EXPECT_EQ(outcomes.seen.front(), std::make_pair(7u, whole));
+    if (whole) {
+      ASSERT_TRUE(RunUntil([&] { return replies.deliveries.size() == 2; }));
+    }
+    RunRounds(20);
+    EXPECT_EQ(replies.deliveries.size(), whole ? 2u : 0u);
+    EXPECT_EQ(sims[static_cast<std::size_t>(i)]->WriteCount(), whole ? 2 : 0);
+    device->SetOnData(nullptr);
+  }
 }
 
 TEST_F(DeviceTest, WriteOnAnUnpluggedDeviceFailsAndOpensNothing) {

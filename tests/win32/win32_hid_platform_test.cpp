@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "link/platform/win32/device_change_window.h"
+#include "link/platform/win32/win32_hid_file.h"
 #include "win32_test_devices.h"
 
 namespace zrv {
@@ -84,17 +85,13 @@ TEST_F(Win32HidPlatformTest, WhatEachHandleRefuses) {
   EXPECT_EQ(written, 0u);
   EXPECT_FALSE(platform_.StartRead(identify, report, sizeof report, error));
   EXPECT_EQ(error, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
-  // A closed number stays dead and is never handed out again.
-  platform_.Close(identify);
+  // A closed number refuses every call (the numbering itself is the handle table's).
   platform_.Close(identify);
   THidAttributes attributes;
   EXPECT_FALSE(platform_.GetAttributes(identify, attributes));
   EXPECT_FALSE(platform_.StartRead(identify, report, sizeof report, error));
   EXPECT_EQ(error, static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
   EXPECT_EQ(platform_.WaitRead(identify, 10), HidWaitResult::Completed);
-  const HidHandle again = platform_.Open(seen_.front().Interface.Path, HidOpenMode::Identify);
-  EXPECT_NE(again, identify);
-  platform_.Close(again);
 
   // A device without output reports refuses a write and stays usable (wine's mouse and keyboard;
   // on Windows the system keeps those for itself and they do not open for writing).
@@ -179,6 +176,40 @@ TEST_F(Win32HidPlatformTest, ReaderSharesTheFileObjectOfTheWriteHandle) {
     return;
   }
   GTEST_SKIP() << "no HID device opens for writing here";
+}
+
+// A file of the disk stands in for a device: the system's own count of a write and its own
+// overlapped completions, judged and kept as for a HID interface.
+TEST(Win32HidFile, AWholeWriteIsTakenAndAReadCompletesWithItsCount) {
+  wchar_t folder[MAX_PATH] = {};
+  wchar_t name[MAX_PATH] = {};
+  ASSERT_NE(::GetTempPathW(MAX_PATH, folder), 0u);
+  ASSERT_NE(::GetTempFileNameW(folder, L"zrv", 0, name), 0u);
+  const HANDLE handle = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_FLAG_OVERLAPPED | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  Win32HidFile file(handle);
+  ASSERT_TRUE(file.IsUsable());
+  std::vector<std::uint8_t> report(64, 0x5A);
+  report[0] = 0;
+  std::uint32_t written = 0;
+  ASSERT_TRUE(file.Write(report.data(), report.size(), written));
+  EXPECT_EQ(written, 64u);  // Windows counts the ID byte
+
+  std::vector<std::uint8_t> buffer(80, 0);
+  std::uint32_t error = 0, bytes = 9;
+  EXPECT_FALSE(file.GetReadResult(bytes));
+  EXPECT_EQ(bytes, 0u);
+  ASSERT_TRUE(file.StartRead(buffer.data(), buffer.size(), error)) << error;
+  ASSERT_EQ(file.WaitRead(10000), HidWaitResult::Completed);
+  ASSERT_TRUE(file.GetReadResult(bytes));
+  EXPECT_EQ(bytes, 64u);
+  EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 64), report);
+
+  file.Shutdown();
+  EXPECT_FALSE(file.Write(report.data(), report.size(), written));
+  EXPECT_FALSE(file.StartRead(buffer.data(), buffer.size(), error));
+  EXPECT_EQ(error, static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
 }
 
 // A device-change notice as the system sends it: the header, then the path it names.

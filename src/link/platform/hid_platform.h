@@ -1,7 +1,7 @@
 // The operating-system layer under the HID device objects and the controller. Everything the
 // layer decides is in THidDevice / THidDeviceController; an implementation of this interface only
-// performs the operation asked for. Two implementations exist: Linux (hidraw + libudev) and a
-// simulated one for tests and the demo.
+// performs the operation asked for. Three implementations exist: Linux (hidraw + libudev),
+// Win32 (the HID class driver) and a simulated one for tests and the demo.
 #pragma once
 
 #include <cstddef>
@@ -55,6 +55,14 @@ enum class HidWaitResult {
   Pending,    // the slice ended first; the read is still under way
 };
 
+// Whether a write of a `length`-byte output report, report ID byte first, that the system says
+// wrote `written` bytes took the whole report. Windows and Linux count the ID byte; wine leaves it
+// out (63 for a 64-byte report) although the whole report reaches the device. Any other count is
+// a short write, and a failure.
+constexpr bool WholeReportWritten(std::size_t length, std::size_t written) {
+  return length > 0 && (written == length || (length > 1 && written + 1 == length));
+}
+
 class IHidPlatform {
  public:
   virtual ~IHidPlatform() = default;
@@ -78,7 +86,8 @@ class IHidPlatform {
   virtual bool SetNumInputBuffers(HidHandle handle, std::uint32_t count) = 0;
   virtual bool GetNumInputBuffers(HidHandle handle, std::uint32_t& count) = 0;
 
-  // One whole output report, synchronously.
+  // One whole output report, synchronously: true when it went out whole (see
+  // WholeReportWritten), with `written` the count the system gave.
   virtual bool Write(HidHandle handle, const std::uint8_t* buffer, std::size_t length,
                      std::uint32_t& written) = 0;
 

@@ -43,9 +43,7 @@ void HidrawChannel::DrainWake() {
 }
 
 void HidrawChannel::FinishLocked(bool ok, std::uint32_t bytes) {
-  state_ = ReadState::Done;
-  resultOk_ = ok;
-  resultBytes_ = ok ? bytes : 0;
+  read_.Finish(ok, bytes);
   buffer_ = nullptr;
   length_ = 0;
 }
@@ -63,11 +61,9 @@ bool HidrawChannel::StartRead(std::uint8_t* buffer, std::size_t length, std::uin
     return false;
   }
   if (wakePending_) DrainWake();  // a cancel of an earlier read must not end this one
-  state_ = ReadState::Pending;
+  read_.Start();
   buffer_ = buffer;
   length_ = length;
-  resultOk_ = false;
-  resultBytes_ = 0;
   return true;
 }
 
@@ -113,7 +109,7 @@ HidWaitResult HidrawChannel::WaitRead(int sliceMs) {
   bool watchDevice = true;
   {
     std::lock_guard lock(mutex_);
-    if (state_ != ReadState::Pending) return HidWaitResult::Completed;
+    if (!read_.Pending()) return HidWaitResult::Completed;
     // A gone device would report POLLHUP at once forever; waiting on the wake-up alone keeps a
     // reader that starts read after read from spinning until it is cancelled or closed.
     watchDevice = !gone_;
@@ -124,7 +120,7 @@ HidWaitResult HidrawChannel::WaitRead(int sliceMs) {
 
   std::lock_guard lock(mutex_);
   polling_ = false;
-  if (state_ != ReadState::Pending) return HidWaitResult::Completed;  // cancelled or closed
+  if (!read_.Pending()) return HidWaitResult::Completed;  // cancelled or closed
   if (ready < 0) {
     if (errno == EINTR) return HidWaitResult::Pending;
     FinishLocked(false, 0);
@@ -138,22 +134,17 @@ HidWaitResult HidrawChannel::WaitRead(int sliceMs) {
     gone_ = true;
     FinishLocked(false, 0);
   }
-  return state_ == ReadState::Pending ? HidWaitResult::Pending : HidWaitResult::Completed;
+  return read_.Progress();
 }
 
 bool HidrawChannel::GetReadResult(std::uint32_t& bytesRead) {
   std::lock_guard lock(mutex_);
-  if (state_ != ReadState::Done) {
-    bytesRead = 0;
-    return false;
-  }
-  bytesRead = resultBytes_;
-  return resultOk_;
+  return read_.Result(bytesRead);
 }
 
 void HidrawChannel::CancelRead() {
   std::lock_guard lock(mutex_);
-  if (state_ == ReadState::Pending) {
+  if (read_.Pending()) {
     FinishLocked(false, 0);
     if (polling_) Wake();  // nobody waits otherwise: spares a write now and a drain later
   }
@@ -162,7 +153,7 @@ void HidrawChannel::CancelRead() {
 void HidrawChannel::Shutdown() {
   std::lock_guard lock(mutex_);
   shutdown_ = true;
-  if (state_ == ReadState::Pending) FinishLocked(false, 0);
+  if (read_.Pending()) FinishLocked(false, 0);
   Wake();
 }
 
@@ -171,7 +162,7 @@ bool HidrawChannel::ReadQueued(std::uint8_t* buffer, std::size_t length,
   bytesRead = 0;
   std::lock_guard lock(mutex_);
   const std::size_t minimum = numberedReports_ ? 1 : 2;
-  if (shutdown_ || gone_ || !IsUsable() || state_ == ReadState::Pending || buffer == nullptr ||
+  if (shutdown_ || gone_ || !IsUsable() || read_.Pending() || buffer == nullptr ||
       length < minimum) {
     return false;
   }

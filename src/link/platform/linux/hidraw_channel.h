@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "link/platform/hid_platform.h"
+#include "link/platform/read_state.h"
 
 namespace zrv {
 
@@ -43,8 +44,6 @@ class HidrawChannel {
   bool IsGone() const;
 
  private:
-  enum class ReadState { Idle, Pending, Done };
-
   void FinishLocked(bool ok, std::uint32_t bytes);
   void Wake();
   void DrainWake();
@@ -61,11 +60,9 @@ class HidrawChannel {
   int wakeFd_ = -1;
 
   mutable std::mutex mutex_;  // guards everything below; never held across poll()
-  ReadState state_ = ReadState::Idle;
-  std::uint8_t* buffer_ = nullptr;
+  HidReadState read_;
+  std::uint8_t* buffer_ = nullptr;  // of the pending read
   std::size_t length_ = 0;
-  bool resultOk_ = false;
-  std::uint32_t resultBytes_ = 0;
   bool shutdown_ = false;
   bool gone_ = false;
   bool wakePending_ = false;  // the eventfd may be non-zero: drain before the next wait

@@ -59,20 +59,20 @@ bool HidDirOfDevnum(const fs::path& sysfsRoot, dev_t rdev, fs::path& hidDir) {
 
 }  // namespace
 
+template class ChannelHidPlatform<LinuxHidHandle>;
+
+// Ends a read outstanding on the handle; a reader inside WaitRead still holds the channel, so the
+// descriptor is closed when the last of the two lets go.
+void LinuxHidHandle::Shutdown() {
+  if (Channel) Channel->Shutdown();
+}
+
 LinuxHidPlatform::LinuxHidPlatform(fs::path sysfsRoot)
-    : sysfsRoot_(std::move(sysfsRoot)), udev_(udev_new()) {}
+    : ChannelHidPlatform(EBADF, EBADF), sysfsRoot_(std::move(sysfsRoot)), udev_(udev_new()) {}
 
 LinuxHidPlatform::~LinuxHidPlatform() {
   StopWatch();
-  std::unordered_map<HidHandle, std::shared_ptr<Handle>> handles;
-  {
-    std::lock_guard lock(handlesMutex_);
-    handles.swap(handles_);
-  }
-  // Wake any reader still waiting; its own reference keeps the descriptor open until it returns.
-  for (auto& [id, h] : handles) {
-    if (h->Channel) h->Channel->Shutdown();
-  }
+  handles_.CloseAll();
   if (udev_ != nullptr) udev_unref(udev_);
 }
 
@@ -116,16 +116,9 @@ bool LinuxHidPlatform::EnumerateInterfaces(std::vector<HidInterfaceInfo>& out) {
 
 std::shared_ptr<HidrawChannel> LinuxHidPlatform::ShareReadWriteFile(dev_t rdev,
                                                                      fs::path& hidDir) const {
-  std::shared_ptr<Handle> source;
-  {
-    std::lock_guard lock(handlesMutex_);
-    for (const auto& [id, h] : handles_) {
-      if (h->Mode == HidOpenMode::ReadWrite && h->Rdev == rdev && !h->Channel->IsGone()) {
-        source = h;
-        break;
-      }
-    }
-  }
+  const auto source = handles_.FindIf([rdev](const LinuxHidHandle& h) {
+    return h.Mode == HidOpenMode::ReadWrite && h.Rdev == rdev && !h.Channel->IsGone();
+  });
   if (!source) return nullptr;
   // Our reference keeps the descriptor open even if its handle is closed meanwhile.
   const int fd = ::fcntl(source->Channel->Fd(), F_DUPFD_CLOEXEC, 0);
@@ -135,7 +128,7 @@ std::shared_ptr<HidrawChannel> LinuxHidPlatform::ShareReadWriteFile(dev_t rdev,
 }
 
 HidHandle LinuxHidPlatform::Open(const std::string& path, HidOpenMode mode) {
-  auto h = std::make_shared<Handle>();
+  auto h = std::make_shared<LinuxHidHandle>();
   h->Mode = mode;
   // stat() needs no access to the node itself, only to /dev.
   struct stat st {};
@@ -176,39 +169,11 @@ HidHandle LinuxHidPlatform::Open(const std::string& path, HidOpenMode mode) {
     if (auto shared = ShareReadWriteFile(h->Rdev, h->HidDir)) h->Channel = std::move(shared);
   }
   if (h->Channel && !h->Channel->IsUsable()) return kInvalidHidHandle;
-  const HidHandle id = nextHandle_++;
-  std::lock_guard lock(handlesMutex_);
-  handles_.emplace(id, std::move(h));
-  return id;
-}
-
-void LinuxHidPlatform::Close(HidHandle handle) {
-  std::shared_ptr<Handle> h;
-  {
-    std::lock_guard lock(handlesMutex_);
-    auto it = handles_.find(handle);
-    if (it == handles_.end()) return;
-    h = std::move(it->second);
-    handles_.erase(it);
-  }
-  // Ends a read outstanding on it; a reader inside WaitRead still holds the channel, so the
-  // descriptor is closed when the last of the two lets go.
-  if (h->Channel) h->Channel->Shutdown();
-}
-
-std::shared_ptr<LinuxHidPlatform::Handle> LinuxHidPlatform::Find(HidHandle handle) const {
-  std::lock_guard lock(handlesMutex_);
-  auto it = handles_.find(handle);
-  return it == handles_.end() ? nullptr : it->second;
-}
-
-std::size_t LinuxHidPlatform::OpenHandleCount() const {
-  std::lock_guard lock(handlesMutex_);
-  return handles_.size();
+  return handles_.Add(std::move(h));
 }
 
 bool LinuxHidPlatform::GetAttributes(HidHandle handle, THidAttributes& out) {
-  const auto h = Find(handle);
+  const auto h = handles_.Find(handle);
   SysfsHidIdentity identity;
   if (!h || !ReadSysfsHidIdentity(h->HidDir, identity)) return false;
   out.VendorID = identity.Ids.VendorID;
@@ -218,7 +183,7 @@ bool LinuxHidPlatform::GetAttributes(HidHandle handle, THidAttributes& out) {
 }
 
 bool LinuxHidPlatform::GetProductString(HidHandle handle, char16_t* buffer, std::size_t bytes) {
-  const auto h = Find(handle);
+  const auto h = handles_.Find(handle);
   SysfsHidIdentity identity;
   std::u16string text;
   if (!h || !ReadSysfsHidIdentity(h->HidDir, identity) || !identity.HasProductString ||
@@ -228,13 +193,14 @@ bool LinuxHidPlatform::GetProductString(HidHandle handle, char16_t* buffer, std:
   return CopyUtf16ToBuffer(text, buffer, bytes);
 }
 
-bool LinuxHidPlatform::ReadDescriptor(const Handle& h, std::vector<std::uint8_t>& out) const {
+bool LinuxHidPlatform::ReadDescriptor(const LinuxHidHandle& h,
+                                      std::vector<std::uint8_t>& out) const {
   if (h.Channel && ReadDescriptorFromNode(h.Channel->Fd(), out)) return true;
   return ReadSysfsReportDescriptor(h.HidDir, out);
 }
 
 bool LinuxHidPlatform::GetPreparsedData(HidHandle handle, HidPreparsedData& out) {
-  const auto h = Find(handle);
+  const auto h = handles_.Find(handle);
   std::vector<std::uint8_t> descriptor;
   HidReportDescriptorInfo info;
   if (!h || !ReadDescriptor(*h, descriptor) ||
@@ -252,58 +218,13 @@ bool LinuxHidPlatform::GetPreparsedData(HidHandle handle, HidPreparsedData& out)
 
 bool LinuxHidPlatform::SetNumInputBuffers(HidHandle handle, std::uint32_t /*count*/) {
   // hidraw's queue length is fixed; accepting keeps the device layer's bookkeeping simple.
-  return Find(handle) != nullptr;
+  return handles_.Find(handle) != nullptr;
 }
 
 bool LinuxHidPlatform::GetNumInputBuffers(HidHandle handle, std::uint32_t& count) {
-  if (!Find(handle)) return false;
+  if (!handles_.Find(handle)) return false;
   count = kHidrawQueueReports;
   return true;
-}
-
-bool LinuxHidPlatform::Write(HidHandle handle, const std::uint8_t* buffer, std::size_t length,
-                             std::uint32_t& written) {
-  written = 0;
-  const auto h = Find(handle);
-  if (!h || !h->Channel || h->Mode != HidOpenMode::ReadWrite) return false;
-  return h->Channel->Write(buffer, length, written);
-}
-
-bool LinuxHidPlatform::StartRead(HidHandle handle, std::uint8_t* buffer, std::size_t length,
-                                 std::uint32_t& error) {
-  const auto h = Find(handle);
-  if (!h || !h->Channel) {
-    error = EBADF;
-    return false;
-  }
-  return h->Channel->StartRead(buffer, length, error);
-}
-
-HidWaitResult LinuxHidPlatform::WaitRead(HidHandle handle, int sliceMs) {
-  const auto h = Find(handle);
-  // A closed handle has no read left to wait for: the caller then finds 0 bytes.
-  if (!h || !h->Channel) return HidWaitResult::Completed;
-  return h->Channel->WaitRead(sliceMs);
-}
-
-bool LinuxHidPlatform::GetReadResult(HidHandle handle, std::uint32_t& bytesRead) {
-  bytesRead = 0;
-  const auto h = Find(handle);
-  if (!h || !h->Channel) return false;
-  return h->Channel->GetReadResult(bytesRead);
-}
-
-void LinuxHidPlatform::CancelRead(HidHandle handle) {
-  const auto h = Find(handle);
-  if (h && h->Channel) h->Channel->CancelRead();
-}
-
-bool LinuxHidPlatform::ReadQueued(HidHandle handle, std::uint8_t* buffer, std::size_t length,
-                                  std::uint32_t& bytesRead) {
-  bytesRead = 0;
-  const auto h = Find(handle);
-  if (!h || !h->Channel || h->Mode != HidOpenMode::Read) return false;
-  return h->Channel->ReadQueued(buffer, length, bytesRead);
 }
 
 void LinuxHidPlatform::DrainMonitor() {

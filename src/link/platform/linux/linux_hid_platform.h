@@ -23,19 +23,16 @@
 // The constructor argument is only for tests that fake sysfs.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include <sys/types.h>
 
-#include "link/platform/hid_platform.h"
+#include "link/platform/channel_hid_platform.h"
 
 struct udev;
 struct udev_monitor;
@@ -45,7 +42,17 @@ namespace zrv {
 class ChangeWatch;
 class HidrawChannel;
 
-class LinuxHidPlatform : public IHidPlatform {
+struct LinuxHidHandle {
+  HidOpenMode Mode = HidOpenMode::Identify;
+  std::filesystem::path HidDir;              // the HID device in sysfs
+  dev_t Rdev = 0;                            // the node's device number
+  std::shared_ptr<HidrawChannel> Channel;    // none for an Identify handle
+  void Shutdown();
+};
+
+extern template class ChannelHidPlatform<LinuxHidHandle>;
+
+class LinuxHidPlatform : public ChannelHidPlatform<LinuxHidHandle> {
  public:
   explicit LinuxHidPlatform(std::filesystem::path sysfsRoot = "/sys");
   ~LinuxHidPlatform() override;
@@ -56,7 +63,6 @@ class LinuxHidPlatform : public IHidPlatform {
   bool EnumerateInterfaces(std::vector<HidInterfaceInfo>& out) override;
 
   HidHandle Open(const std::string& path, HidOpenMode mode) override;
-  void Close(HidHandle handle) override;
 
   bool GetAttributes(HidHandle handle, THidAttributes& out) override;
   bool GetProductString(HidHandle handle, char16_t* buffer, std::size_t bytes) override;
@@ -65,43 +71,17 @@ class LinuxHidPlatform : public IHidPlatform {
   bool SetNumInputBuffers(HidHandle handle, std::uint32_t count) override;
   bool GetNumInputBuffers(HidHandle handle, std::uint32_t& count) override;
 
-  bool Write(HidHandle handle, const std::uint8_t* buffer, std::size_t length,
-             std::uint32_t& written) override;
-
-  bool StartRead(HidHandle handle, std::uint8_t* buffer, std::size_t length,
-                 std::uint32_t& error) override;
-  HidWaitResult WaitRead(HidHandle handle, int sliceMs) override;
-  bool GetReadResult(HidHandle handle, std::uint32_t& bytesRead) override;
-  void CancelRead(HidHandle handle) override;
-  bool ReadQueued(HidHandle handle, std::uint8_t* buffer, std::size_t length,
-                  std::uint32_t& bytesRead) override;
-
   void SetChangeNotification(std::function<void()> onChange) override;
 
-  // Handles currently open (for leak checks in tests).
-  std::size_t OpenHandleCount() const;
-
  private:
-  struct Handle {
-    HidOpenMode Mode = HidOpenMode::Identify;
-    std::filesystem::path HidDir;              // the HID device in sysfs
-    dev_t Rdev = 0;                            // the node's device number
-    std::shared_ptr<HidrawChannel> Channel;    // none for an Identify handle
-  };
-
-  std::shared_ptr<Handle> Find(HidHandle handle) const;
   std::shared_ptr<HidrawChannel> ShareReadWriteFile(dev_t rdev,
                                                     std::filesystem::path& hidDir) const;
-  bool ReadDescriptor(const Handle& h, std::vector<std::uint8_t>& out) const;
+  bool ReadDescriptor(const LinuxHidHandle& h, std::vector<std::uint8_t>& out) const;
   void StopWatch();
   void DrainMonitor();
 
   const std::filesystem::path sysfsRoot_;
   udev* udev_ = nullptr;
-
-  mutable std::mutex handlesMutex_;
-  std::unordered_map<HidHandle, std::shared_ptr<Handle>> handles_;
-  std::atomic<HidHandle> nextHandle_{1};
 
   udev_monitor* monitor_ = nullptr;
   std::unique_ptr<ChangeWatch> watch_;

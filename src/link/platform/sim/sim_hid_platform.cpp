@@ -435,13 +435,16 @@ bool SimHidPlatform::Write(HidHandle id, const std::uint8_t* buffer, std::size_t
       --device->stalledWrites_;
       if (!released || !device->plugged_) return false;
     }
+    const SimWriteCount count = device->config_.ReportedWriteCount;
+    const std::size_t missing = count == SimWriteCount::Whole ? 0 : count == SimWriteCount::Short ? 2 : 1;
+    written = static_cast<std::uint32_t>(length > missing ? length - missing : 0);
+    if (!WholeReportWritten(length, written)) return false;  // a cut report reaches no one
     ++device->writes_;
     if (device->config_.RecordWrites) device->written_.emplace_back(buffer, buffer + length);
     model = device->model_;
   }
   // Outside the lock: the model may inject replies from here.
   if (model) model->OnOutputReport(*device, buffer, length);
-  written = static_cast<std::uint32_t>(length);
   return true;
 }
 

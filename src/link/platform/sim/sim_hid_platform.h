@@ -29,6 +29,10 @@ class ISimHidModel {
   virtual void OnOutputReport(SimHidDevice& device, const std::uint8_t* report, std::size_t length) = 0;
 };
 
+// The byte count a write reports: as Windows and Linux do (the whole report), as wine does (the
+// report ID byte left out), or that of a write cut short (two bytes missing, which reach no one).
+enum class SimWriteCount { Whole, WithoutReportId, Short };
+
 struct SimHidDeviceConfig {
   std::string Path;
   std::uint32_t Instance = 0;
@@ -47,6 +51,7 @@ struct SimHidDeviceConfig {
   bool FailProductString = false;    // the product string query fails
   bool FailPreparsedData = false;    // no report descriptor: all-zero capabilities
   bool FailWrites = false;           // every write is refused
+  SimWriteCount ReportedWriteCount = SimWriteCount::Whole;  // what each write says it wrote
   std::uint32_t InputQueueCapacity = 64;  // reports kept while nobody reads; the oldest go first
   bool RecordWrites = true;          // keep every accepted write for WrittenReports (off for long runs)
   // A device that stops taking output reports: each write waits this long (real time) and is then

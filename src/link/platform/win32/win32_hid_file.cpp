@@ -11,26 +11,20 @@ Win32HidFile::~Win32HidFile() {
   {
     // The OVERLAPPED lives in this object: the system must be done with it before it goes.
     std::lock_guard lock(mutex_);
-    if (state_ == ReadState::Pending) AbortReadLocked();
+    if (read_.Pending()) AbortReadLocked();
   }
   if (file_ != INVALID_HANDLE_VALUE) ::CloseHandle(file_);
   if (readEvent_ != nullptr) ::CloseHandle(readEvent_);
   if (writeEvent_ != nullptr) ::CloseHandle(writeEvent_);
 }
 
-void Win32HidFile::FinishLocked(bool ok, std::uint32_t bytes) {
-  state_ = ReadState::Done;
-  resultOk_ = ok;
-  resultBytes_ = ok ? bytes : 0;
-}
-
 void Win32HidFile::HarvestLocked() {
   DWORD bytes = 0;
   if (::GetOverlappedResult(file_, &readOverlapped_, &bytes, FALSE)) {
-    FinishLocked(true, bytes);
+    read_.Finish(true, bytes);
   } else if (::GetLastError() != ERROR_IO_INCOMPLETE) {
     // ERROR_DEVICE_NOT_CONNECTED after an unplug, ERROR_OPERATION_ABORTED after a cancel.
-    FinishLocked(false, 0);
+    read_.Finish(false, 0);
   }
 }
 
@@ -39,7 +33,7 @@ void Win32HidFile::AbortReadLocked() {
   DWORD bytes = 0;
   // Waits for the completion, which the cancel makes prompt: only then is the buffer free.
   ::GetOverlappedResult(file_, &readOverlapped_, &bytes, TRUE);
-  FinishLocked(false, 0);
+  read_.Finish(false, 0);
 }
 
 bool Win32HidFile::StartRead(std::uint8_t* buffer, std::size_t length, std::uint32_t& error) {
@@ -48,7 +42,7 @@ bool Win32HidFile::StartRead(std::uint8_t* buffer, std::size_t length, std::uint
     error = ERROR_INVALID_HANDLE;
     return false;
   }
-  if (state_ == ReadState::Pending) {
+  if (read_.Pending()) {
     error = ERROR_BUSY;
     return false;
   }
@@ -58,21 +52,16 @@ bool Win32HidFile::StartRead(std::uint8_t* buffer, std::size_t length, std::uint
   }
   readOverlapped_ = OVERLAPPED{};
   readOverlapped_.hEvent = readEvent_;
-  resultOk_ = false;
-  resultBytes_ = 0;
   // The HID class driver puts the report ID in front of every report, 0 for a device without
   // numbered reports, which is what the layer above expects.
+  read_.Start();
   if (::ReadFile(file_, buffer, static_cast<DWORD>(length), nullptr, &readOverlapped_)) {
-    state_ = ReadState::Pending;
     HarvestLocked();
     return true;
   }
   const DWORD lastError = ::GetLastError();
-  if (lastError == ERROR_IO_PENDING) {
-    state_ = ReadState::Pending;
-    return true;
-  }
-  state_ = ReadState::Idle;
+  if (lastError == ERROR_IO_PENDING) return true;
+  read_.Abandon();
   error = lastError;
   return false;
 }
@@ -80,39 +69,34 @@ bool Win32HidFile::StartRead(std::uint8_t* buffer, std::size_t length, std::uint
 HidWaitResult Win32HidFile::WaitRead(int sliceMs) {
   {
     std::lock_guard lock(mutex_);
-    if (state_ != ReadState::Pending) return HidWaitResult::Completed;
+    if (!read_.Pending()) return HidWaitResult::Completed;
   }
   // The event lives as long as this object, which the caller holds: safe to wait on unlocked.
   const DWORD waited = ::WaitForSingleObject(readEvent_, sliceMs < 0 ? 0 : static_cast<DWORD>(sliceMs));
   std::lock_guard lock(mutex_);
-  if (state_ != ReadState::Pending) return HidWaitResult::Completed;  // cancelled or shut down
+  if (!read_.Pending()) return HidWaitResult::Completed;  // cancelled or shut down
   if (waited == WAIT_OBJECT_0) {
     HarvestLocked();
   } else if (waited == WAIT_FAILED) {
     AbortReadLocked();
   }
-  return state_ == ReadState::Pending ? HidWaitResult::Pending : HidWaitResult::Completed;
+  return read_.Progress();
 }
 
 bool Win32HidFile::GetReadResult(std::uint32_t& bytesRead) {
   std::lock_guard lock(mutex_);
-  if (state_ != ReadState::Done) {
-    bytesRead = 0;
-    return false;
-  }
-  bytesRead = resultBytes_;
-  return resultOk_;
+  return read_.Result(bytesRead);
 }
 
 void Win32HidFile::CancelRead() {
   std::lock_guard lock(mutex_);
-  if (state_ == ReadState::Pending) AbortReadLocked();
+  if (read_.Pending()) AbortReadLocked();
 }
 
 void Win32HidFile::Shutdown() {
   std::lock_guard lock(mutex_);
   shutdown_ = true;
-  if (state_ == ReadState::Pending) AbortReadLocked();
+  if (read_.Pending()) AbortReadLocked();
   // The writer waits on its own event and sees the cancel as a failed write.
   if (writeUnderWay_ != nullptr) ::CancelIoEx(file_, writeUnderWay_);
 }
@@ -120,7 +104,7 @@ void Win32HidFile::Shutdown() {
 bool Win32HidFile::ReadQueued(std::uint8_t* buffer, std::size_t length, std::uint32_t& bytesRead) {
   bytesRead = 0;
   std::lock_guard lock(mutex_);
-  if (shutdown_ || !IsUsable() || state_ == ReadState::Pending || buffer == nullptr || length == 0 ||
+  if (shutdown_ || !IsUsable() || read_.Pending() || buffer == nullptr || length == 0 ||
       length > MAXDWORD) {
     return false;
   }
@@ -168,7 +152,7 @@ bool Win32HidFile::Write(const std::uint8_t* buffer, std::size_t length, std::ui
   }
   if (!ok) return false;
   written = bytes;
-  return bytes == length;
+  return WholeReportWritten(length, bytes);
 }
 
 }  // namespace zrv

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "link/platform/hid_platform.h"
+#include "link/platform/read_state.h"
 #include "link/platform/win32/hid_api.h"
 
 namespace zrv {
@@ -39,15 +40,16 @@ class Win32HidFile {
   // a read is outstanding, or the file is shut down.
   bool ReadQueued(std::uint8_t* buffer, std::size_t length, std::uint32_t& bytesRead);
 
-  // One whole report. A device that does not take it within `timeoutMs` has it cancelled, as
-  // the USB stack's own time-out does on other systems, so a stalled device cannot hold the
-  // writing thread for ever.
-  bool Write(const std::uint8_t* buffer, std::size_t length, std::uint32_t& written, DWORD timeoutMs);
+  // USB's own time-out for a transfer; a write not taken by then is given up.
+  static constexpr DWORD kWriteTimeoutMs = 5000;
+
+  // One whole report (WholeReportWritten judges the count the system gives). A device that does
+  // not take it within `timeoutMs` has it cancelled, as the USB stack's own time-out does on
+  // other systems, so a stalled device cannot hold the writing thread for ever.
+  bool Write(const std::uint8_t* buffer, std::size_t length, std::uint32_t& written,
+             DWORD timeoutMs = kWriteTimeoutMs);
 
  private:
-  enum class ReadState { Idle, Pending, Done };
-
-  void FinishLocked(bool ok, std::uint32_t bytes);
   // Takes the outcome of the pending read if the system has finished it.
   void HarvestLocked();
   // Cancels the pending read and waits until the system lets go of its buffer.
@@ -58,10 +60,8 @@ class Win32HidFile {
   HANDLE writeEvent_ = nullptr;
 
   mutable std::mutex mutex_;  // guards everything below; held across no wait but a cancel's completion
-  ReadState state_ = ReadState::Idle;
+  HidReadState read_;
   OVERLAPPED readOverlapped_{};
-  bool resultOk_ = false;
-  std::uint32_t resultBytes_ = 0;
   bool shutdown_ = false;
   OVERLAPPED* writeUnderWay_ = nullptr;  // the OVERLAPPED of a write in progress
 

@@ -14,9 +14,6 @@ namespace zrv {
 
 namespace {
 
-// USB's own time-out for a transfer; a write not taken by then is given up.
-constexpr DWORD kWriteTimeoutMs = 5000;
-
 // The interface paths of every present HID interface, in the order the system lists them.
 bool PresentInterfacePaths(std::vector<std::string>& paths) {
   GUID hidClass{};
@@ -50,17 +47,17 @@ bool PresentInterfacePaths(std::vector<std::string>& paths) {
 
 }  // namespace
 
-Win32HidPlatform::Win32HidPlatform() = default;
+template class ChannelHidPlatform<Win32HidHandle>;
+
+// Ends a read outstanding on the handle; a reader inside WaitRead still holds the file, so the
+// system handle is closed when the last of the two lets go.
+void Win32HidHandle::Shutdown() { Channel->Shutdown(); }
+
+Win32HidPlatform::Win32HidPlatform() : ChannelHidPlatform(ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED) {}
 
 Win32HidPlatform::~Win32HidPlatform() {
   watch_.reset();
-  std::unordered_map<HidHandle, std::shared_ptr<Handle>> handles;
-  {
-    std::lock_guard lock(handlesMutex_);
-    handles.swap(handles_);
-  }
-  // Ends any read still outstanding; a reader's own reference keeps the file open until it returns.
-  for (auto& [id, h] : handles) h->File->Shutdown();
+  handles_.CloseAll();
 }
 
 bool Win32HidPlatform::HidServicesPresent() const {
@@ -102,22 +99,15 @@ void Win32HidPlatform::ForgetInstance(const std::string& path) {
 }
 
 std::shared_ptr<Win32HidFile> Win32HidPlatform::ShareReadWriteFile(const std::string& pathKey) const {
-  std::shared_ptr<Handle> source;
-  {
-    std::lock_guard lock(handlesMutex_);
-    for (const auto& [id, h] : handles_) {
-      if (h->Mode == HidOpenMode::ReadWrite && h->PathKey == pathKey) {
-        source = h;
-        break;
-      }
-    }
-  }
+  const auto source = handles_.FindIf([&pathKey](const Win32HidHandle& h) {
+    return h.Mode == HidOpenMode::ReadWrite && h.PathKey == pathKey;
+  });
   if (!source) return nullptr;
   // A second handle to the same file object: it stays open even if the source is closed
   // meanwhile, and it reads the same input queue.
   HANDLE duplicate = INVALID_HANDLE_VALUE;
   const HANDLE process = ::GetCurrentProcess();
-  if (!::DuplicateHandle(process, source->File->Native(), process, &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+  if (!::DuplicateHandle(process, source->Channel->Native(), process, &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
     return nullptr;
   }
   return std::make_shared<Win32HidFile>(duplicate);
@@ -135,56 +125,28 @@ HidHandle Win32HidPlatform::Open(const std::string& path, HidOpenMode mode) {
   const HANDLE file = ::CreateFileW(widePath.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kInvalidHidHandle;
-  auto h = std::make_shared<Handle>();
+  auto h = std::make_shared<Win32HidHandle>();
   h->Mode = mode;
   h->PathKey = InterfacePathKey(path);
-  h->File = std::make_shared<Win32HidFile>(file);
+  h->Channel = std::make_shared<Win32HidFile>(file);
   if (mode == HidOpenMode::Read) {
     // The HID class driver queues a report only for the handles open when it arrives, so a reply
     // to a report written just before the reader opened would be lost. The reader therefore
     // reads through the path's read-write handle when there is one: whatever was written
     // through it was written after it opened. Looking only after our own open leaves no gap: a
     // write handle that appears later writes after our handle is open.
-    if (auto shared = ShareReadWriteFile(h->PathKey)) h->File = std::move(shared);
+    if (auto shared = ShareReadWriteFile(h->PathKey)) h->Channel = std::move(shared);
   }
-  if (!h->File->IsUsable()) return kInvalidHidHandle;
-  const HidHandle id = nextHandle_++;
-  std::lock_guard lock(handlesMutex_);
-  handles_.emplace(id, std::move(h));
-  return id;
-}
-
-void Win32HidPlatform::Close(HidHandle handle) {
-  std::shared_ptr<Handle> h;
-  {
-    std::lock_guard lock(handlesMutex_);
-    auto it = handles_.find(handle);
-    if (it == handles_.end()) return;
-    h = std::move(it->second);
-    handles_.erase(it);
-  }
-  // Ends a read outstanding on it; a reader inside WaitRead still holds the file, so the system
-  // handle is closed when the last of the two lets go.
-  h->File->Shutdown();
-}
-
-std::shared_ptr<Win32HidPlatform::Handle> Win32HidPlatform::Find(HidHandle handle) const {
-  std::lock_guard lock(handlesMutex_);
-  auto it = handles_.find(handle);
-  return it == handles_.end() ? nullptr : it->second;
-}
-
-std::size_t Win32HidPlatform::OpenHandleCount() const {
-  std::lock_guard lock(handlesMutex_);
-  return handles_.size();
+  if (!h->Channel->IsUsable()) return kInvalidHidHandle;
+  return handles_.Add(std::move(h));
 }
 
 bool Win32HidPlatform::GetAttributes(HidHandle handle, THidAttributes& out) {
-  const auto h = Find(handle);
+  const auto h = handles_.Find(handle);
   if (!h) return false;
   HIDD_ATTRIBUTES attributes{};
   attributes.Size = sizeof attributes;
-  if (!::HidD_GetAttributes(h->File->Native(), &attributes)) return false;
+  if (!::HidD_GetAttributes(h->Channel->Native(), &attributes)) return false;
   out.VendorID = attributes.VendorID;
   out.ProductID = attributes.ProductID;
   out.VersionNumber = attributes.VersionNumber;
@@ -194,13 +156,13 @@ bool Win32HidPlatform::GetAttributes(HidHandle handle, THidAttributes& out) {
 bool Win32HidPlatform::GetProductString(HidHandle handle, char16_t* buffer, std::size_t bytes) {
   static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows text is UTF-16");
   const std::size_t units = bytes / sizeof(char16_t);
-  const auto h = Find(handle);
+  const auto h = handles_.Find(handle);
   if (!h || buffer == nullptr || units < 2) return false;
   std::fill(buffer, buffer + units, u'\0');
   // The last unit is kept for the terminating NUL, which the system leaves out of a text
   // that fills the buffer. 4093 bytes is the most the call takes.
   const std::size_t room = std::min<std::size_t>((units - 1) * sizeof(char16_t), 4092);
-  if (!::HidD_GetProductString(h->File->Native(), buffer, static_cast<ULONG>(room))) {
+  if (!::HidD_GetProductString(h->Channel->Native(), buffer, static_cast<ULONG>(room))) {
     buffer[0] = u'\0';
     return false;
   }
@@ -208,10 +170,10 @@ bool Win32HidPlatform::GetProductString(HidHandle handle, char16_t* buffer, std:
 }
 
 bool Win32HidPlatform::GetPreparsedData(HidHandle handle, HidPreparsedData& out) {
-  const auto h = Find(handle);
+  const auto h = handles_.Find(handle);
   if (!h) return false;
   PHIDP_PREPARSED_DATA preparsed = nullptr;
-  if (!::HidD_GetPreparsedData(h->File->Native(), &preparsed)) return false;
+  if (!::HidD_GetPreparsedData(h->Channel->Native(), &preparsed)) return false;
   HIDP_CAPS caps{};
   const bool ok = ::HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
   ::HidD_FreePreparsedData(preparsed);
@@ -226,65 +188,16 @@ bool Win32HidPlatform::GetPreparsedData(HidHandle handle, HidPreparsedData& out)
 }
 
 bool Win32HidPlatform::SetNumInputBuffers(HidHandle handle, std::uint32_t count) {
-  const auto h = Find(handle);
-  return h && ::HidD_SetNumInputBuffers(h->File->Native(), count);
+  const auto h = handles_.Find(handle);
+  return h && ::HidD_SetNumInputBuffers(h->Channel->Native(), count);
 }
 
 bool Win32HidPlatform::GetNumInputBuffers(HidHandle handle, std::uint32_t& count) {
-  const auto h = Find(handle);
+  const auto h = handles_.Find(handle);
   ULONG value = 0;
-  if (!h || !::HidD_GetNumInputBuffers(h->File->Native(), &value)) return false;
+  if (!h || !::HidD_GetNumInputBuffers(h->Channel->Native(), &value)) return false;
   count = value;
   return true;
-}
-
-bool Win32HidPlatform::Write(HidHandle handle, const std::uint8_t* buffer, std::size_t length,
-                             std::uint32_t& written) {
-  written = 0;
-  const auto h = Find(handle);
-  if (!h || h->Mode != HidOpenMode::ReadWrite) return false;
-  return h->File->Write(buffer, length, written, kWriteTimeoutMs);
-}
-
-bool Win32HidPlatform::StartRead(HidHandle handle, std::uint8_t* buffer, std::size_t length,
-                                 std::uint32_t& error) {
-  const auto h = Find(handle);
-  if (!h) {
-    error = ERROR_INVALID_HANDLE;
-    return false;
-  }
-  if (h->Mode == HidOpenMode::Identify) {
-    error = ERROR_ACCESS_DENIED;
-    return false;
-  }
-  return h->File->StartRead(buffer, length, error);
-}
-
-HidWaitResult Win32HidPlatform::WaitRead(HidHandle handle, int sliceMs) {
-  const auto h = Find(handle);
-  // A closed handle has no read left to wait for: the caller then finds 0 bytes.
-  if (!h) return HidWaitResult::Completed;
-  return h->File->WaitRead(sliceMs);
-}
-
-bool Win32HidPlatform::GetReadResult(HidHandle handle, std::uint32_t& bytesRead) {
-  bytesRead = 0;
-  const auto h = Find(handle);
-  if (!h) return false;
-  return h->File->GetReadResult(bytesRead);
-}
-
-void Win32HidPlatform::CancelRead(HidHandle handle) {
-  const auto h = Find(handle);
-  if (h) h->File->CancelRead();
-}
-
-bool Win32HidPlatform::ReadQueued(HidHandle handle, std::uint8_t* buffer, std::size_t length,
-                                  std::uint32_t& bytesRead) {
-  bytesRead = 0;
-  const auto h = Find(handle);
-  if (!h || h->Mode != HidOpenMode::Read) return false;
-  return h->File->ReadQueued(buffer, length, bytesRead);
 }
 
 void Win32HidPlatform::SetChangeNotification(std::function<void()> onChange) {
@@ -301,8 +214,8 @@ void Win32HidPlatform::SetChangeNotification(std::function<void()> onChange) {
 }
 
 bool Win32HidPlatform::ShareFileObject(HidHandle a, HidHandle b) const {
-  const auto first = Find(a);
-  const auto second = Find(b);
+  const auto first = handles_.Find(a);
+  const auto second = handles_.Find(b);
   if (!first || !second) return false;
   // Windows 10's call, looked up so that no import library needs to know it.
   using CompareFunction = BOOL(WINAPI*)(HANDLE, HANDLE);
@@ -310,7 +223,7 @@ bool Win32HidPlatform::ShareFileObject(HidHandle a, HidHandle b) const {
   const FARPROC found = kernelBase != nullptr ? ::GetProcAddress(kernelBase, "CompareObjectHandles") : nullptr;
   if (found == nullptr) return false;
   const auto compare = reinterpret_cast<CompareFunction>(reinterpret_cast<void (*)()>(found));
-  return compare(first->File->Native(), second->File->Native()) != FALSE;
+  return compare(first->Channel->Native(), second->Channel->Native()) != FALSE;
 }
 
 bool Win32HidPlatform::IsWatchingChanges() const { return watch_ && watch_->IsWatching(); }

@@ -11,7 +11,8 @@
 // and Open(path, Read) open for overlapped I/O; a Read handle opened while a ReadWrite handle of
 // the same path is open shares that handle's file object, and with it its input queue, so replies
 // to reports written before the reader opened are not lost. Write takes the whole report with its
-// ID byte first and gives up after 5 s, the USB stack's own time-out elsewhere. Reads deliver the
+// ID byte first and gives up after 5 s, the USB stack's own time-out elsewhere; wine counts the
+// report written without its ID byte, which is taken as whole too. Reads deliver the
 // report ID first (the HID class driver puts a 0 in front for devices without numbered reports).
 // StartRead/WaitRead/GetReadResult are for one reader thread per handle, while CancelRead and
 // Close may come from any thread: both end an outstanding read and wait until the system has let
@@ -22,7 +23,6 @@
 // only after every reader has stopped.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -31,14 +31,23 @@
 #include <unordered_map>
 #include <vector>
 
-#include "link/platform/hid_platform.h"
+#include "link/platform/channel_hid_platform.h"
 
 namespace zrv {
 
 class DeviceChangeWindow;
 class Win32HidFile;
 
-class Win32HidPlatform : public IHidPlatform {
+struct Win32HidHandle {
+  HidOpenMode Mode = HidOpenMode::Identify;
+  std::string PathKey;
+  std::shared_ptr<Win32HidFile> Channel;
+  void Shutdown();
+};
+
+extern template class ChannelHidPlatform<Win32HidHandle>;
+
+class Win32HidPlatform : public ChannelHidPlatform<Win32HidHandle> {
  public:
   Win32HidPlatform();
   ~Win32HidPlatform() override;
@@ -49,7 +58,6 @@ class Win32HidPlatform : public IHidPlatform {
   bool EnumerateInterfaces(std::vector<HidInterfaceInfo>& out) override;
 
   HidHandle Open(const std::string& path, HidOpenMode mode) override;
-  void Close(HidHandle handle) override;
 
   bool GetAttributes(HidHandle handle, THidAttributes& out) override;
   bool GetProductString(HidHandle handle, char16_t* buffer, std::size_t bytes) override;
@@ -58,40 +66,16 @@ class Win32HidPlatform : public IHidPlatform {
   bool SetNumInputBuffers(HidHandle handle, std::uint32_t count) override;
   bool GetNumInputBuffers(HidHandle handle, std::uint32_t& count) override;
 
-  bool Write(HidHandle handle, const std::uint8_t* buffer, std::size_t length,
-             std::uint32_t& written) override;
-
-  bool StartRead(HidHandle handle, std::uint8_t* buffer, std::size_t length,
-                 std::uint32_t& error) override;
-  HidWaitResult WaitRead(HidHandle handle, int sliceMs) override;
-  bool GetReadResult(HidHandle handle, std::uint32_t& bytesRead) override;
-  void CancelRead(HidHandle handle) override;
-  bool ReadQueued(HidHandle handle, std::uint8_t* buffer, std::size_t length,
-                  std::uint32_t& bytesRead) override;
-
   void SetChangeNotification(std::function<void()> onChange) override;
 
-  // Handles currently open (for leak checks in tests).
-  std::size_t OpenHandleCount() const;
   // Whether the change notification is registered with the system.
   bool IsWatchingChanges() const;
   // Whether two open handles go through one system file object, and so one input queue.
   bool ShareFileObject(HidHandle a, HidHandle b) const;
 
  private:
-  struct Handle {
-    HidOpenMode Mode = HidOpenMode::Identify;
-    std::string PathKey;
-    std::shared_ptr<Win32HidFile> File;
-  };
-
-  std::shared_ptr<Handle> Find(HidHandle handle) const;
   std::shared_ptr<Win32HidFile> ShareReadWriteFile(const std::string& pathKey) const;
   void ForgetInstance(const std::string& path);
-
-  mutable std::mutex handlesMutex_;
-  std::unordered_map<HidHandle, std::shared_ptr<Handle>> handles_;
-  std::atomic<HidHandle> nextHandle_{1};
 
   std::mutex instancesMutex_;
   std::unordered_map<std::string, std::uint32_t> instances_;  // by path key
