@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -17,6 +16,7 @@
 #include "cli_output.h"
 #include "cli_simulation.h"
 #include "driver_requests.h"
+#include "settings_file.h"
 // The operating system's HID backend. The Windows one lives in src/link/platform/win32/.
 #ifdef _WIN32
 #include "link/platform/win32/win32_hid_platform.h"
@@ -33,32 +33,20 @@ namespace zrv::cli {
 
 namespace {
 
-// A settings file is a few dozen bytes; anything far larger is not one.
-constexpr std::size_t kMaxSettingsFileBytes = 64 * 1024;
 // How long a refused write waits for the change notice of an unplug (udev handles the removal first).
 constexpr int kUnplugNoticeMs = 1000;
 // The reader's wait when nothing stops it in an orderly way (see CliContext::exitWhenDone).
 constexpr int kLongReadSliceMs = 1000;
 
-bool ReadSettingsFile(const std::string& path, ModbusChoice& out, std::string& error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    error = "cannot read the settings file " + path;
-    return false;
-  }
-  std::string text;
-  text.resize(kMaxSettingsFileBytes + 1);
-  file.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(file.gcount()));
-  if (text.size() > kMaxSettingsFileBytes) {
-    error = "the settings file " + path + " is far too large to be one";
-    return false;
-  }
-  if (!ParseSettingsJson(text, out, error)) {
-    error = path + ": " + error;
-    return false;
-  }
-  return true;
+// The end of every command: the output finished and checked. A failed write outranks the
+// command's own result, for what the script was told is incomplete; a reader that went away
+// (`| head`) took what it wanted.
+int FinishOutput(OutputSink& out, std::ostream& err, int code) {
+  if (!out.Failed()) out.Finish();
+  if (!out.Failed()) return code;
+  if (out.ReaderGone()) return code == kExitOutput ? kExitOk : code;
+  err << "zrv-cli: cannot write the output: " << out.Error() << "; what was written is incomplete\n";
+  return kExitOutput;
 }
 
 bool SameSettings(const ModbusSettings& a, const ModbusSettings& b) {
@@ -67,8 +55,8 @@ bool SameSettings(const ModbusSettings& a, const ModbusSettings& b) {
 
 class Runner {
  public:
-  Runner(const CliOptions& options, const CliContext& context)
-      : o_(options), out_(*context.out), err_(*context.err), probes_(context.probes),
+  Runner(const CliOptions& options, const CliContext& context, OutputSink& sink)
+      : o_(options), out_(sink), err_(*context.err), probes_(context.probes),
         exitWhenDone_(context.exitWhenDone) {}
 
   int Run(IHidPlatform& platform);
@@ -78,7 +66,7 @@ class Runner {
 
  private:
   int Fail(int code, const std::string& message) {
-    err_ << "zrv-cli: " << message << '\n';
+    err_ << "zrv-cli: " << ShownText(message) << '\n';
     return code;
   }
   // For a failed request: unplugged, refused, or silent.
@@ -93,7 +81,8 @@ class Runner {
     return Fail(kExitNoAnswer, std::string("no answer to ") + what + " from the driver at " + link.Chosen().Node +
                                    " within " + std::to_string(o_.timeoutMs) + " ms");
   }
-  void Print(const std::string& text) { out_ << text << std::flush; }
+  // False once the output failed: a watch stops at once.
+  bool Print(const std::string& text) { return out_.Write(text); }
   bool Json() const { return o_.format == OutputFormat::Json; }
 
   int Doctor(DriverRequests& link);
@@ -101,7 +90,7 @@ class Runner {
   int ModbusSet(const DriverSession& session, DriverRequests& link);
 
   const CliOptions& o_;
-  std::ostream& out_;
+  OutputSink& out_;
   std::ostream& err_;
   IDoctorProbes* probes_;
   bool exitWhenDone_;
@@ -131,24 +120,26 @@ int Runner::Watch(const DriverSession& session, DriverRequests& link, std::uint8
   if (o_.format == OutputFormat::Csv) {
     csv.reserve(kCsvRowReserve);
     AppendCsvHeader(csv);
-    Print(csv);
+    if (!Print(csv)) return kExitOutput;
   }
   long long next = 0;
   for (long long n = 0; !o_.count || n < *o_.count; ++n) {
     if (!link.Request(code, o_.timeoutMs)) return NoAnswer(link, status ? "the status request" : "the register request");
     const long long elapsed = o_.watch ? clock.elapsed() : -1;
     const DeviceState& s = session.State();
+    bool written = false;
     if (o_.format == OutputFormat::Csv) {
       csv.clear();
       AppendCsvRow(csv, MakeSample(s.Status, s.Limits, std::chrono::steady_clock::now(), std::chrono::system_clock::now()),
                    start);
-      Print(csv);
+      written = Print(csv);
     } else if (status) {
-      Print(Json() ? StatusJson(s, elapsed) : StatusText(s, elapsed) + (o_.watch ? "\n" : ""));
+      written = Print(Json() ? StatusJson(s, elapsed) : StatusText(s, elapsed) + (o_.watch ? "\n" : ""));
     } else {
-      Print(Json() ? RegistersJson(s, session.GoodFrames(), elapsed)
-                   : RegistersText(s, session.GoodFrames(), elapsed) + (o_.watch ? "\n" : ""));
+      written = Print(Json() ? RegistersJson(s, session.GoodFrames(), elapsed)
+                             : RegistersText(s, session.GoodFrames(), elapsed) + (o_.watch ? "\n" : ""));
     }
+    if (!written) return kExitOutput;
     if (!o_.watch) break;
     // Fixed rate: a late reply shortens the next wait, but a missed period is not made up in a burst.
     next += o_.intervalMs;
@@ -211,9 +202,8 @@ int Runner::Run(IHidPlatform& platform) {
   // reader may wake up less often while idle.
   if (exitWhenDone_) session.SetReadSliceTime(kLongReadSliceMs);
   link.Discover();
-  const int code = RunCommand(session, link);
+  const int code = FinishOutput(out_, err_, RunCommand(session, link));
   if (exitWhenDone_) {
-    out_.flush();
     err_.flush();
     std::fflush(nullptr);
     std::_Exit(code);
@@ -232,7 +222,8 @@ int Runner::RunCommand(DriverSession& session, DriverRequests& link) {
   const int chosen = link.Choose(o_.device, message);
   if (chosen == kExitNoAccess) {
     const Finding f = DiagnoseNoAccess(link.Chosen(), Probes());
-    return Fail(kExitNoAccess, f.Problem + "\nfix: " + f.Fix);
+    err_ << "zrv-cli: " << ShownText(f.Problem) << "\nfix: " << ShownText(f.Fix) << '\n';
+    return kExitNoAccess;
   }
   if (chosen != kExitOk) return Fail(chosen, message);
 
@@ -269,25 +260,28 @@ int Runner::RunCommand(DriverSession& session, DriverRequests& link) {
 
 int RunCli(const std::vector<std::string>& args, const CliContext& context) {
   std::ostream& err = *context.err;
+  std::optional<StreamSink> streamSink;
+  if (context.sink == nullptr) streamSink.emplace(*context.out);
+  OutputSink& out = context.sink != nullptr ? *context.sink : *streamSink;
   CliOptions options;
   std::string error;
   if (!ParseCommandLine(args, options, error)) {
-    err << "zrv-cli: " << error << "\nTry `zrv-cli --help`.\n";
+    err << "zrv-cli: " << ShownText(error) << "\nTry `zrv-cli --help`.\n";
     return kExitUsage;
   }
   if (options.command == Command::Help || options.command == Command::Version) {
-    *context.out << (options.command == Command::Help ? kUsage : VersionText()) << std::flush;
-    return kExitOk;
+    out.Write(options.command == Command::Help ? std::string(kUsage) : VersionText());
+    return FinishOutput(out, err, kExitOk);
   }
   if (options.simulate && !KnownScenario(options.scenario)) {
-    err << "zrv-cli: unknown simulation " << options.scenario << "\nTry `zrv-cli --help`.\n";
+    err << "zrv-cli: unknown simulation " << ShownText(options.scenario) << "\nTry `zrv-cli --help`.\n";
     return kExitUsage;
   }
 
-  Runner runner(options, context);
+  Runner runner(options, context, out);
   if (options.command == Command::ModbusSet) {
     if (!options.fromFile.empty() && !ReadSettingsFile(options.fromFile, runner.fromFile_, error)) {
-      err << "zrv-cli: " << error << "; nothing was sent\n";
+      err << "zrv-cli: " << ShownText(error) << "; nothing was sent\n";
       return kExitUsage;
     }
     if (options.dryRun) {
@@ -309,18 +303,17 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
       const std::vector<std::uint8_t> bytes(report.Buffer.begin(),
                                             report.Buffer.begin() + static_cast<std::ptrdiff_t>(report.Length));
       if (options.format == OutputFormat::Json) {
-        *context.out << JsonObject()
-                            .Raw("settings", ModbusJsonObject(settings))
-                            .Number("length", static_cast<long long>(bytes.size()))
-                            .String("report", HexBytes(bytes))
-                            .Text()
-                     << '\n';
+        out.Write(JsonObject()
+                      .Raw("settings", ModbusJsonObject(settings))
+                      .Number("length", static_cast<long long>(bytes.size()))
+                      .String("report", HexBytes(bytes))
+                      .Text() +
+                  "\n");
       } else {
-        *context.out << "would write " << ModbusText(settings) << "report (" << bytes.size()
-                     << " bytes): " << HexBytes(bytes) << '\n';
+        out.Write("would write " + ModbusText(settings) + "report (" + std::to_string(bytes.size()) +
+                  " bytes): " + HexBytes(bytes) + "\n");
       }
-      context.out->flush();
-      return kExitOk;
+      return FinishOutput(out, err, kExitOk);
     }
   }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "doctor.h"
+#include "output_sink.h"
 #include "link/platform/hid_platform.h"
 
 namespace zrv::cli {
@@ -14,7 +15,8 @@ namespace zrv::cli {
 struct CliContext {
   IHidPlatform* platform = nullptr;  // null: the hidraw devices, or the simulation with --simulate
   IDoctorProbes* probes = nullptr;   // null: the real machine
-  std::ostream* out = nullptr;
+  std::ostream* out = nullptr;      // the results, when `sink` is null (the tests' strings)
+  OutputSink* sink = nullptr;       // the results, every write checked (the process's stdout)
   std::ostream* err = nullptr;
   // The program leaves as soon as its output is out, without stopping the reader thread in an
   // orderly way (that waits for the end of the reader's current wait, up to 100 ms); the kernel

@@ -53,7 +53,8 @@ const char* const kUsage =
     "  3  several drivers and none chosen with --device\n"
     "  4  no read/write access to the driver (the fix is printed)\n"
     "  5  no answer within --timeout\n"
-    "  6  the settings read back differ from those written\n";
+    "  6  the settings read back differ from those written\n"
+    "  7  the output could not be written (disk full, output closed); it is incomplete\n";
 
 std::string VersionText() {
   return "zrv-cli " + std::string(kVersionText) + " (Qt " + qVersion() + ")\n";
@@ -213,16 +214,29 @@ bool ParseSettingsJson(std::string_view text, ModbusChoice& out, std::string& er
   unsigned long long slave = 0;
   if (!wholeNumber("baud", baud) || !wholeNumber("slave_id", slave)) return false;
   std::uint32_t baudValue = 0;
-  if (!ParseBaud(std::to_string(baud), baudValue, error)) return false;
+  if (!ParseBaud(std::to_string(baud), baudValue, error)) {
+    error = "\"baud\" in the settings file: " + error;
+    return false;
+  }
   std::uint8_t slaveValue = 0;
-  if (!ParseSlaveId(std::to_string(slave), slaveValue, error)) return false;
+  if (!ParseSlaveId(std::to_string(slave), slaveValue, error)) {
+    error = "\"slave_id\" in the settings file: " + error;
+    return false;
+  }
   const QJsonValue parity = object.value(QLatin1String("parity"));
+  if (parity.isUndefined()) {
+    error = "the settings file has no \"parity\"";
+    return false;
+  }
   if (!parity.isString()) {
     error = "\"parity\" in the settings file must be \"none\", \"odd\" or \"even\"";
     return false;
   }
   std::uint8_t parityValue = 0;
-  if (!ParseParity(parity.toString().toStdString(), parityValue, error)) return false;
+  if (!ParseParity(parity.toString().toStdString(), parityValue, error)) {
+    error = "\"parity\" in the settings file: " + error;
+    return false;
+  }
   choice.Baud = baudValue;
   choice.Parity = parityValue;
   choice.SlaveId = slaveValue;

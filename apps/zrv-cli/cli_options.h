@@ -19,6 +19,7 @@ enum ExitCode : int {
   kExitNoAccess = 4,
   kExitNoAnswer = 5,
   kExitMismatch = 6,
+  kExitOutput = 7,  // the results could not be written (disk full, output closed); they are incomplete
 };
 
 enum class Command { Help, Version, List, Info, Status, ModbusGet, ModbusSet, Registers, Doctor };

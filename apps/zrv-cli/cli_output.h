@@ -31,6 +31,10 @@ class JsonObject {
 
 std::string JsonString(std::string_view text);
 
+// Text from the command line or a file as it may be shown on a terminal: control characters
+// (C0, DEL, and C1 in UTF-8) as \xNN, so no escape sequence reaches the terminal.
+std::string ShownText(std::string_view text);
+
 // 125 -> "1.25", -3 -> "-0.03": exact, whatever the locale.
 std::string DecimalHundredths(int hundredths);
 

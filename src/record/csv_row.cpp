@@ -118,7 +118,7 @@ void AppendCsvRow(std::string& out, const Sample& sample, SteadyTime start) {
   AppendQuotient(out, duration_cast<nanoseconds>(sample.Time - start).count(), 1'000'000'000, 3);
   out.push_back(',');
   if (!sample.IsReading()) {
-    out.append("disconnected");
+    out.append(sample.Kind == SampleKind::Gap ? GapText(sample.Gap) : "disconnected");
     out.append(kCsvColumnCount - 3, ',');
     out.append("\r\n");
     return;

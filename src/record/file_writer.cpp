@@ -125,13 +125,16 @@ void FileWriter::RunJob(Job& job, std::vector<Stream>& streams) {
     return nullptr;
   };
   auto fail = [this](Stream& stream, const std::string& reason) {
-    if (stream.File.IsOpen()) {
+    const bool started = stream.File.IsOpen();
+    if (started) {
       // Whole rows only: a row cut in half by a full disk goes.
       stream.File.TruncateTo(stream.Committed);
       stream.File.Close();
     }
     stream.Failed = true;
-    Report(Outcome{stream.Id, Outcome::Kind::Failed, stream.Path, reason, stream.Rows});
+    const bool vanished = stream.File.Vanished();
+    Report(Outcome{stream.Id, Outcome::Kind::Failed, stream.Path, reason, vanished ? 0 : stream.Rows, started,
+                   vanished});
   };
 
   switch (job.What) {

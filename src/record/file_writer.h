@@ -28,6 +28,8 @@ class FileWriter {
     std::string Path;             // the file (for Saved: the name actually used)
     std::string Reason;           // why it failed, for the operator
     std::uint64_t RowsKept = 0;   // rows of the stream that are safely in the file
+    bool Started = true;          // the stream's file was opened (false: nothing was written)
+    bool Vanished = false;        // the file or its folder was removed: no row is kept
   };
 
   // The thread starts with the first job.

@@ -12,7 +12,7 @@ namespace zrv {
 class OsFile {
  public:
   enum class Create : std::uint8_t {
-    Truncate,  // made, or emptied when it is there
+    Truncate,  // made, or emptied when it is there: a regular file no other OsFile is writing
     New,       // made; fails with AlreadyExists() when the name is taken
   };
 
@@ -40,6 +40,8 @@ class OsFile {
 
   const std::string& Error() const { return error_; }
   bool AlreadyExists() const { return exists_; }
+  // GoneReason found the file or its folder removed: what was written went with it.
+  bool Vanished() const { return vanished_; }
 
   static void Remove(const std::string& path);
   // Names the calling thread for lists of threads (debuggers, top).
@@ -55,6 +57,12 @@ class OsFile {
 #endif
   std::string error_;
   bool exists_ = false;
+  bool vanished_ = false;
+#ifndef _WIN32
+  // Read-only already when opened (writing still works, e.g. as root): not a change to report.
+  bool fileReadOnlyAtOpen_ = false;
+  bool folderReadOnlyAtOpen_ = false;
+#endif
 };
 
 }  // namespace zrv

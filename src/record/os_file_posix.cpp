@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -21,6 +22,17 @@ std::string ErrorText(int error) {
   return strerror_r(error, buffer, sizeof buffer);
 }
 
+const char* KindName(mode_t mode) {
+  switch (mode & S_IFMT) {
+    case S_IFDIR: return "a folder";
+    case S_IFCHR:
+    case S_IFBLK: return "a device";
+    case S_IFIFO: return "a FIFO (named pipe)";
+    case S_IFSOCK: return "a socket";
+    default: return "not a regular file";
+  }
+}
+
 std::string ParentFolder(const std::string& path) {
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   return parent.empty() ? std::string(".") : parent.string();
@@ -33,7 +45,12 @@ OsFile::~OsFile() {
 }
 
 OsFile::OsFile(OsFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), error_(std::move(other.error_)), exists_(other.exists_) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      error_(std::move(other.error_)),
+      exists_(other.exists_),
+      vanished_(other.vanished_),
+      fileReadOnlyAtOpen_(other.fileReadOnlyAtOpen_),
+      folderReadOnlyAtOpen_(other.folderReadOnlyAtOpen_) {}
 
 OsFile& OsFile::operator=(OsFile&& other) noexcept {
   if (this != &other) {
@@ -41,6 +58,9 @@ OsFile& OsFile::operator=(OsFile&& other) noexcept {
     fd_ = std::exchange(other.fd_, -1);
     error_ = std::move(other.error_);
     exists_ = other.exists_;
+    vanished_ = other.vanished_;
+    fileReadOnlyAtOpen_ = other.fileReadOnlyAtOpen_;
+    folderReadOnlyAtOpen_ = other.folderReadOnlyAtOpen_;
   }
   return *this;
 }
@@ -52,13 +72,40 @@ void OsFile::Fail() {
 }
 
 bool OsFile::Open(const std::string& path, Create how) {
+  struct stat info {};
+  if (how == Create::Truncate && ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    error_ = std::string("it is ") + KindName(info.st_mode) + ", not a regular file";
+    return false;
+  }
+  // Not emptied at open: only once it is known to be a regular file nobody else writes. Non-
+  // blocking, so a FIFO put in its place meanwhile cannot hold the thread.
   const int flags = how == Create::New ? O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC
-                                       : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+                                       : O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   fd_ = ::open(path.c_str(), flags, 0644);
   if (fd_ < 0) {
     Fail();
     return false;
   }
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    error_ = std::string("it is ") + KindName(info.st_mode) + ", not a regular file";
+    ::close(std::exchange(fd_, -1));
+    return false;
+  }
+  if (how == Create::Truncate) {
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      error_ = errno == EWOULDBLOCK ? "another recording is writing to this file" : ErrorText(errno);
+      ::close(std::exchange(fd_, -1));
+      return false;
+    }
+    if (::ftruncate(fd_, 0) != 0 || ::fcntl(fd_, F_SETFL, 0) != 0) {
+      Fail();
+      ::close(std::exchange(fd_, -1));
+      return false;
+    }
+  }
+  fileReadOnlyAtOpen_ = (info.st_mode & 0222) == 0;
+  struct stat folder {};
+  folderReadOnlyAtOpen_ = ::stat(ParentFolder(path).c_str(), &folder) == 0 && (folder.st_mode & 0222) == 0;
   return true;
 }
 
@@ -109,16 +156,18 @@ std::string OsFile::GoneReason(const std::string& path) {
   if (::fstat(fd_, &open) != 0) return ErrorText(errno);
   if (::stat(path.c_str(), &named) != 0 || named.st_dev != open.st_dev ||
       named.st_ino != open.st_ino) {
-    return "the file was removed";
+    vanished_ = true;
+    return "the file was removed or replaced";
   }
-  if (S_ISREG(open.st_mode) && (open.st_mode & 0222) == 0) {
+  if (S_ISREG(open.st_mode) && (open.st_mode & 0222) == 0 && !fileReadOnlyAtOpen_) {
     return "the file was made read-only";
   }
   struct stat folder {};
   if (::stat(ParentFolder(path).c_str(), &folder) != 0) {
+    vanished_ = true;
     return "the folder was removed";
   }
-  if ((folder.st_mode & 0222) == 0) {
+  if ((folder.st_mode & 0222) == 0 && !folderReadOnlyAtOpen_) {
     return "the folder was made read-only";
   }
   struct statvfs fs {};

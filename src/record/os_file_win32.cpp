@@ -49,7 +49,10 @@ OsFile::~OsFile() {
 }
 
 OsFile::OsFile(OsFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)), exists_(other.exists_) {}
+    : handle_(std::exchange(other.handle_, nullptr)),
+      error_(std::move(other.error_)),
+      exists_(other.exists_),
+      vanished_(other.vanished_) {}
 
 OsFile& OsFile::operator=(OsFile&& other) noexcept {
   if (this != &other) {
@@ -57,6 +60,7 @@ OsFile& OsFile::operator=(OsFile&& other) noexcept {
     handle_ = std::exchange(other.handle_, nullptr);
     error_ = std::move(other.error_);
     exists_ = other.exists_;
+    vanished_ = other.vanished_;
   }
   return *this;
 }
@@ -70,11 +74,26 @@ void OsFile::Fail() {
 bool OsFile::Open(const std::string& path, Create how) {
   // Shared for deleting as well: the operator may remove or rename a recording while it runs, as
   // on Linux, and GoneReason notices.
-  HANDLE handle = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                how == Create::New ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A recording shares no writing: a second writer (another window or process) is refused by the
+  // system before anything is emptied. Emptied only once it is known to be a file on a disk.
+  const DWORD share = how == Create::New ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
+                                         : FILE_SHARE_READ | FILE_SHARE_DELETE;
+  HANDLE handle = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, share, nullptr,
+                                how == Create::New ? CREATE_NEW : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
     Fail();
+    if (error == ERROR_SHARING_VIOLATION) error_ = "another recording is writing to this file";
+    return false;
+  }
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {
+    ::CloseHandle(handle);
+    error_ = "it is a device or pipe, not a regular file";
+    return false;
+  }
+  if (how == Create::Truncate && !::SetEndOfFile(handle)) {
+    Fail();
+    ::CloseHandle(handle);
     return false;
   }
   handle_ = handle;
@@ -132,6 +151,7 @@ std::string OsFile::GoneReason(const std::string& path) {
   FILE_STANDARD_INFO standard{};
   if (::GetFileInformationByHandleEx(handle_, FileStandardInfo, &standard, sizeof standard) &&
       standard.DeletePending) {
+    vanished_ = true;
     return "the file was removed";
   }
   const std::wstring widePath = Wide(path);
@@ -139,15 +159,22 @@ std::string OsFile::GoneReason(const std::string& path) {
   // and cannot be opened any more.
   HANDLE named = ::CreateFileW(widePath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (named == INVALID_HANDLE_VALUE) return "the file was removed";
+  if (named == INVALID_HANDLE_VALUE) {
+    vanished_ = true;
+    return "the file was removed";
+  }
   BY_HANDLE_FILE_INFORMATION namedInfo{};
   const bool same = ::GetFileInformationByHandle(named, &namedInfo) && SameFile(open, namedInfo);
   ::CloseHandle(named);
-  if (!same) return "the file was removed";
+  if (!same) {
+    vanished_ = true;
+    return "the file was removed or replaced";
+  }
   if ((namedInfo.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) return "the file was made read-only";
   // A folder's read-only attribute does not stop writing in it on Windows, so only its presence
   // counts.
   if (::GetFileAttributesW(ParentFolder(widePath).c_str()) == INVALID_FILE_ATTRIBUTES) {
+    vanished_ = true;
     return "the folder was removed";
   }
   DWORD flags = 0;

@@ -76,9 +76,14 @@ void Recorder::Add(const Sample& sample) {
   AppendCsvRow(rowsText_, sample, start_);
   ++rows_;
   ++pendingRows_;
-  if (!sample.IsReading()) {
+  if (sample.Kind == SampleKind::Disconnected) {
     EndRecording(Ending::ByDisconnection);
   }
+}
+
+void Recorder::SamplesStopped(GapReason reason, SteadyTime now, WallTime wall) {
+  if (ring_.Size() == 0 || !ring_[ring_.Size() - 1].IsReading()) return;
+  Add(MakeGapSample(reason, now, wall));
 }
 
 bool Recorder::StartRecording(std::string path, SteadyTime now) {
@@ -147,10 +152,11 @@ void Recorder::Report(const FileWriter::Outcome& outcome, std::vector<std::strin
       capture != captures_.end()) {
     captures_.erase(capture);
     if (outcome.What == Kind::Saved) {
+      captureProblem_.clear();
       messages.push_back("Fault capture saved: " + outcome.Path);
     } else {
-      messages.push_back("Fault capture not saved: cannot write to " + outcome.Path + ": " +
-                         outcome.Reason);
+      captureProblem_ = "cannot write to " + outcome.Path + ": " + outcome.Reason;
+      messages.push_back("Fault capture not saved: " + captureProblem_);
     }
     return;
   }
@@ -165,8 +171,17 @@ void Recorder::Report(const FileWriter::Outcome& outcome, std::vector<std::strin
       rowsText_.clear();
       pendingRows_ = 0;
     }
-    messages.push_back("Recording stopped: " + FileNameOnly(outcome.Path) + ": " + outcome.Reason +
-                       "; " + rowsKept + " rows kept");
+    if (!outcome.Started) {
+      messages.push_back("Recording not started: " + outcome.Path + ": " + outcome.Reason +
+                         "; choose another file and Record again");
+    } else if (outcome.Vanished) {
+      messages.push_back("Recording stopped: " + FileNameOnly(outcome.Path) + ": " + outcome.Reason +
+                         "; no rows kept, they went with it; Record again to start a new file");
+    } else {
+      messages.push_back("Recording stopped: " + FileNameOnly(outcome.Path) + ": " + outcome.Reason +
+                         "; " + rowsKept + " rows kept in " + outcome.Path +
+                         "; free space or choose another folder, then Record again");
+    }
     return;
   }
   if (outcome.What == Kind::Closed && closing != closing_.end()) {

@@ -38,6 +38,10 @@ class Recorder {
   // being recorded (and then only when its buffer has to grow).
   void Add(const Sample& sample);
 
+  // Status samples stopped on a live connection, for `reason`: the recording gets a row saying
+  // why and the chart breaks its lines. Once per stop: calls until the next reading add nothing.
+  void SamplesStopped(GapReason reason, SteadyTime now, WallTime wall);
+
   // Once per tick: rows to the disk once per flush interval, captures whose time is complete to
   // their files, and what came of earlier file work. Texts for the operator are appended.
   void Tick(SteadyTime now, std::vector<std::string>& messages);
@@ -58,6 +62,8 @@ class Recorder {
   const std::string& CaptureFolder() const { return captureFolder_; }
   void SetCaptureFolder(std::string folder) { captureFolder_ = std::move(folder); }
   FileWriter& Writer() { return writer_; }
+  // Why the last fault capture could not be saved; empty once one is saved again (or none failed).
+  const std::string& CaptureProblem() const { return captureProblem_; }
 
  private:
   enum class Ending : std::uint8_t { ByOperator, ByDisconnection };
@@ -78,6 +84,7 @@ class Recorder {
   std::vector<Closing> closing_;              // recordings ended, close not yet answered
   std::vector<FileWriter::Outcome> outcomes_;
   std::vector<std::string> onsets_;           // fault onsets since the last tick, as texts
+  std::string captureProblem_;
 
   bool recording_ = false;
   FileWriter::FileId stream_ = 0;

@@ -52,6 +52,22 @@ Sample MakeDisconnectedSample(SteadyTime time, WallTime wall) {
   return sample;
 }
 
+Sample MakeGapSample(GapReason reason, SteadyTime time, WallTime wall) {
+  Sample sample = MakeDisconnectedSample(time, wall);
+  sample.Kind = SampleKind::Gap;
+  sample.Gap = reason;
+  return sample;
+}
+
+std::string_view GapText(GapReason reason) {
+  switch (reason) {
+    case GapReason::ModbusPage: return "no samples: RS485 Modbus page shown";
+    case GapReason::PollingPaused: return "no samples: polling paused for a settings request";
+    case GapReason::NoAnswer: return "no samples: no answer from the driver";
+  }
+  return "no samples";
+}
+
 std::string_view DriverStateName(std::uint8_t code) {
   switch (code) {
     case 0: return "Idle";

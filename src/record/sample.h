@@ -18,7 +18,18 @@ using WallTime = std::chrono::system_clock::time_point;
 enum class SampleKind : std::uint8_t {
   Reading,       // a status reply
   Disconnected,  // the driver went away; nothing is known until the next reading
+  Gap,           // connected, but status samples stopped (see GapReason) until the next reading
 };
+
+// Why status samples stopped while the driver stayed connected.
+enum class GapReason : std::uint8_t {
+  ModbusPage,     // the "RS485 Modbus" page polls registers, not the status
+  PollingPaused,  // polling paused while a settings request is answered
+  NoAnswer,       // the driver stopped answering
+};
+
+// The CSV "event" text, e.g. "no samples: RS485 Modbus page shown".
+std::string_view GapText(GapReason reason);
 
 // The measured values, in the order of the live view's value rows.
 enum class Series : std::uint8_t {
@@ -58,6 +69,7 @@ struct Sample {
   SteadyTime Time{};      // when the reply arrived (steady clock)
   WallTime Wall{};        // the system clock at the same moment, for local time in files
   SampleKind Kind = SampleKind::Reading;
+  GapReason Gap = GapReason::NoAnswer;  // for Kind Gap
   LiveStatus Status{};    // the reply's record as received, raw units (exact values for files)
   std::uint16_t PwmMax = 0;  // the PWM full scale the percentages were taken against
   // The measured values in display units, indexed by Series; for drawing. PWM percentages are
@@ -74,6 +86,8 @@ Sample MakeSample(const LiveStatus& status, const DriverLimits& limits, SteadyTi
 
 // The marker of a lost connection, so that lines and files show the gap.
 Sample MakeDisconnectedSample(SteadyTime time, WallTime wall);
+// The marker of samples stopping on a live connection.
+Sample MakeGapSample(GapReason reason, SteadyTime time, WallTime wall);
 
 // Texts of the three codes, short and free of trailing spaces; an unknown code gives "".
 std::string_view DriverStateName(std::uint8_t code);

@@ -80,7 +80,13 @@ void TForm1::Subscribe() {
   connect(session, &DriverSession::IdentityDecoded, this, &TForm1::ShowIdentity);
   connect(session, &DriverSession::StatusDecoded, this,
           [this] { recorderPage_->AddStatus(session_.State().Status, session_.State().Limits); });
-  connect(session, &DriverSession::RegistersDecoded, this, &TForm1::ShowRegisters);
+  connect(session, &DriverSession::RegistersDecoded, this, [this] {
+    // The register preview is polled instead of the status: no samples while it is.
+    if (session_.PolledCommand() == CommandCode::ReadRegisters) {
+      recorderPage_->SamplesStopped(GapReason::ModbusPage);
+    }
+    ShowRegisters();
+  });
   connect(session, &DriverSession::ModbusSettingsDecoded, this, &TForm1::ShowModbusSettings);
   connect(session, &DriverSession::SettingsSaved, this, [this] {
     statusLine_.Acknowledged();
@@ -94,6 +100,7 @@ void TForm1::Subscribe() {
     recorderPage_->Timer.Restart();
   });
   connect(session, &DriverSession::AnswerWatchExpired, this, [this] {
+    if (session_.Connected()) recorderPage_->SamplesStopped(GapReason::NoAnswer);
     if (statusLine_.WatchExpired(session_.Connected())) ShowStatusLine();
   });
   connect(ui_->PageControl1, &QTabWidget::currentChanged, this, &TForm1::FollowPage);

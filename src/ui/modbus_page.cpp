@@ -7,6 +7,7 @@
 
 #include "protocol/reply_decoder.h"
 #include "ui/form1.h"
+#include "ui/recorder_page.h"
 #include "ui_form1.h"
 
 namespace zrv {
@@ -34,7 +35,10 @@ void TForm1::WireModbusPage() {
   connect(ui_->Btn_SaveParams, &QPushButton::clicked, this, [this] { Btn_SaveParamsClick(); });
 }
 
-void TForm1::Btn_ReadSettingsClick() { session_.ReadModbusSettings(); }
+void TForm1::Btn_ReadSettingsClick() {
+  if (session_.Connected()) recorderPage_->SamplesStopped(GapReason::PollingPaused);
+  session_.ReadModbusSettings();
+}
 
 void TForm1::Btn_SaveParamsClick() {
   if (!boxes_.Question(kSaveQuestionCaption, kSaveQuestionText)) {
@@ -47,6 +51,7 @@ void TForm1::Btn_SaveParamsClick() {
     ShowStatusLine();
     return;
   }
+  if (session_.Connected()) recorderPage_->SamplesStopped(GapReason::PollingPaused);
   // The save's number goes out with it, so that only this save's outcome shows.
   if (!session_.SaveModbusSettings(*chosen, statusLine_.SaveSent())) {
     statusLine_.SaveNotSent();

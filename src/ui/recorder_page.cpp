@@ -161,6 +161,10 @@ void RecorderPage::AddStatus(const LiveStatus& status, const DriverLimits& limit
   wasConnected_ = true;
 }
 
+void RecorderPage::SamplesStopped(GapReason reason) {
+  recorder_.SamplesStopped(reason, steadyClock_(), wallClock_());
+}
+
 void RecorderPage::Tick() {
   const SteadyTime now = steadyClock_();
   const bool connected = connected_ && connected_();
@@ -212,16 +216,25 @@ void RecorderPage::ShowRecordingState() {
   if (recording) {
     // Once a second is enough for a count and a clock, and spares a label repaint per sample.
     const long long second = duration_cast<seconds>(steadyClock_() - recorder_.RecordingStart()).count();
-    if (shownRecording_ && second == shownSecond_) return;
+    if (shownRecording_ && second == shownSecond_ && shownProblem_ == recorder_.CaptureProblem()) return;
     shownSecond_ = second;
+    shownProblem_ = recorder_.CaptureProblem();
     const QString name = QFileInfo(QFile::decodeName(QByteArray::fromStdString(recorder_.RecordingPath()))).fileName();
-    recordingLabel_->setText(QStringLiteral("Recording %1   %2 rows   %3")
+    // Rows are counted as taken; the status line says how many reached the disk when it ends.
+    recordingLabel_->setText(QStringLiteral("Recording %1   %2 rows   %3%4")
                                  .arg(name)
                                  .arg(recorder_.RecordedRows())
-                                 .arg(ElapsedText(second)));
-  } else if (shownRecording_ || recordingLabel_->text().isEmpty()) {
-    recordingLabel_->setText(QStringLiteral("Not recording. Fault captures go to %1")
-                                 .arg(ShortPath(QFile::decodeName(QByteArray::fromStdString(recorder_.CaptureFolder())))));
+                                 .arg(ElapsedText(second))
+                                 .arg(shownProblem_.empty() ? QString() : QStringLiteral("   Fault captures cannot be saved")));
+  } else if (shownRecording_ || recordingLabel_->text().isEmpty() || shownProblem_ != recorder_.CaptureProblem()) {
+    shownProblem_ = recorder_.CaptureProblem();
+    // A capture that could not be saved stays said here until one is saved again: the status
+    // line's note is soon replaced by the next.
+    recordingLabel_->setText(
+        shownProblem_.empty()
+            ? QStringLiteral("Not recording. Fault captures go to %1")
+                  .arg(ShortPath(QFile::decodeName(QByteArray::fromStdString(recorder_.CaptureFolder()))))
+            : QStringLiteral("Not recording. Fault captures cannot be saved: %1").arg(ShortPath(FromUtf8(shownProblem_))));
   }
   if (recording != shownRecording_ || recordButton_->text().isEmpty()) {
     recordButton_->setText(recording ? QStringLiteral("Stop") : QStringLiteral("Record"));

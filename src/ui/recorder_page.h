@@ -45,6 +45,10 @@ class RecorderPage : public QWidget {
   // A status reply has just been decoded into `status` (with `limits` in force).
   void AddStatus(const LiveStatus& status, const DriverLimits& limits);
 
+  // Status samples stopped while connected (another page polls, a pause, no answer): written
+  // down in a recording, a break in the chart. Repeated calls until the next reply add nothing.
+  void SamplesStopped(GapReason reason);
+
   // One tick of the page's timer.
   void Tick();
 
@@ -87,6 +91,7 @@ class RecorderPage : public QWidget {
   QLabel* recordingLabel_ = nullptr;
   long long shownSecond_ = -1;
   bool shownRecording_ = false;
+  std::string shownProblem_;  // the capture problem the label shows
 };
 
 }  // namespace zrv

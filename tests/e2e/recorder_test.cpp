@@ -102,11 +102,12 @@ TEST_F(RecorderPageTest, StatusRepliesBecomeSamplesOnEveryPageThatPollsThem) {
   b.ShowPage(0);
   Ticks(10);
   EXPECT_EQ(ring.Pushed(), onRecorder + 10U);
-  // The register page polls no status: no samples.
+  // The register page polls no status: no samples, only the one marker of the gap.
   b.ShowPage(1);
   Ticks(10);
   RunRounds(20);
-  EXPECT_EQ(ring.Pushed(), onRecorder + 10U);
+  EXPECT_EQ(ring.Pushed(), onRecorder + 10U + 1U);
+  EXPECT_EQ(ring.Newest().Kind, SampleKind::Gap);
 }
 
 TEST_F(RecorderPageTest, ChartPaintsAtMostOncePerTickAndNeverHiddenOrPaused) {
@@ -171,7 +172,8 @@ TEST_F(RecorderPageTest, RecordingThroughTheWindowWritesEveryRowAndStops) {
   EXPECT_EQ(table[1][1], "0.040");
 }
 
-TEST_F(RecorderPageTest, FullDiskStopsTheRecordingWithAMessageAndPollingGoesOn) {
+// /dev/full is a device, not a file: refused before anything is written.
+TEST_F(RecorderPageTest, ADeviceAsTheFileIsRefusedWithAMessageAndPollingGoesOn) {
 #ifdef _WIN32
   GTEST_SKIP() << "Windows has no device that is always full";
 #endif
@@ -182,7 +184,8 @@ TEST_F(RecorderPageTest, FullDiskStopsTheRecordingWithAMessageAndPollingGoesOn) 
   Ticks(30);
   page_->TheRecorder().Writer().WaitIdle();
   Ticks(1);
-  EXPECT_EQ(StatusLine(), QStringLiteral("Recording stopped: full: No space left on device; 0 rows kept"));
+  EXPECT_EQ(StatusLine(), QStringLiteral("Recording not started: /dev/full: it is a device, not a regular file; "
+                                         "choose another file and Record again"));
   EXPECT_EQ(b.Find<QPushButton>("Btn_Record")->text(), QStringLiteral("Record"));
   const auto asked = driver_.Count(CommandCode::ReadStatus);
   Ticks(10);
@@ -229,6 +232,99 @@ TEST_F(RecorderPageTest, FaultIsCapturedWithoutAskingAndTheStatusLineSaysWhere) 
   ASSERT_TRUE(ok);
   EXPECT_EQ(table.size(), 1U + 250U + 1U + 125U);
   EXPECT_EQ(table[1][1], "-10.000");
+}
+
+// Two windows, one file: the second is refused, the first's file stays whole and true.
+TEST_F(RecorderPageTest, TwoWindowsRecordingToOneFileNeverWriteOverEachOther) {
+  PlugDriver(true);
+  b.ShowPage(2);
+  const fs::path file = dir_ / "shared.csv";
+  answer_ = QString::fromStdString(file.string());
+  b.Click("Btn_Record");
+  Ticks(30);
+
+  Bench other;
+  RecorderPage& second = other.Form->Recorder();
+  second.SetCaptureFolder(QString::fromStdString((dir_ / "captures2").string()));
+  // The operator answered "replace" in the second window's dialog.
+  second.SetAskFileName([&](QWidget*, const QString&) { return QString::fromStdString(file.string()); });
+  ASSERT_TRUE(other.FirstScan());
+  other.ShowPage(2);
+  other.Click("Btn_Record");
+  other.Ticks(1);
+  second.TheRecorder().Writer().WaitIdle();
+  other.Ticks(1);
+  EXPECT_EQ(other.Find<QLabel>("Label_Status")->toolTip().toStdString(),
+            "Recording not started: " + file.string() +
+                ": another recording is writing to this file; choose another file and Record again");
+  EXPECT_EQ(other.Find<QPushButton>("Btn_Record")->text(), QStringLiteral("Record"));
+
+  Ticks(30);
+  b.Click("Btn_Record");
+  page_->TheRecorder().Writer().WaitIdle();
+  Ticks(1);
+  EXPECT_EQ(StatusLine().toStdString(), "Recording saved: " + file.string() + " (60 rows)");
+  const std::string text = ReadFile(file);
+  EXPECT_EQ(text.find('\0'), std::string::npos);
+  bool ok = false;
+  EXPECT_EQ(ParseCsv(text, ok).size(), 61U);
+  EXPECT_TRUE(ok);
+}
+
+// The Modbus page polls registers, not the status: the recording says so where its rows pause.
+TEST_F(RecorderPageTest, TheModbusPageLeavesARowSayingWhySamplesStopped) {
+  PlugDriver(true);
+  b.ShowPage(2);
+  answer_ = QString::fromStdString((dir_ / "gap.csv").string());
+  b.Click("Btn_Record");
+  Ticks(20);
+  b.ShowPage(1);
+  Ticks(50);
+  b.ShowPage(2);
+  Ticks(20);
+  b.Click("Btn_Record");
+  page_->TheRecorder().Writer().WaitIdle();
+  Ticks(1);
+  bool ok = false;
+  const auto table = ParseCsv(ReadFile(dir_ / "gap.csv"), ok);
+  ASSERT_TRUE(ok);
+  std::vector<std::string> events;
+  for (std::size_t i = 1; i < table.size(); ++i) {
+    if (!table[i][2].empty()) events.push_back(table[i][2]);
+  }
+  EXPECT_EQ(events, std::vector<std::string>{"no samples: RS485 Modbus page shown"});
+  EXPECT_EQ(table.size(), 1U + 20U + 1U + 20U);
+}
+
+// A capture that could not be saved stays said on the page after the status line moved on.
+TEST_F(RecorderPageTest, CapturesThatCannotBeSavedAreSaidOnThePageUntilOneIs) {
+  const fs::path blocker = dir_ / "file";
+  std::ofstream(blocker) << "x";
+  page_->SetCaptureFolder(QString::fromStdString((blocker / "captures").string()));
+  PlugDriver(false);
+  b.ShowPage(2);
+  Ticks(12 * 25);
+  driver_.Sim().Model().Status.FaultCode = 4;
+  Ticks(5 * 25 + 10);
+  page_->TheRecorder().Writer().WaitIdle();
+  Ticks(1);
+  driver_.Sim().Model().Status.FaultCode = 0;
+  answer_ = QString::fromStdString((dir_ / "later.csv").string());
+  b.Click("Btn_Record");  // another note on the status line
+  b.Click("Btn_Record");
+  Ticks(5);
+  EXPECT_FALSE(StatusLine().startsWith(QStringLiteral("Fault capture not saved")));
+  EXPECT_TRUE(b.LabelText("Lab_Recording").startsWith(QStringLiteral("Not recording. Fault captures cannot be saved: cannot write to ")))
+      << b.LabelText("Lab_Recording").toStdString();
+
+  page_->SetCaptureFolder(QString::fromStdString((dir_ / "captures").string()));
+  Ticks(12 * 25);
+  driver_.Sim().Model().Status.FaultCode = 4;
+  Ticks(5 * 25 + 10);
+  page_->TheRecorder().Writer().WaitIdle();
+  Ticks(1);
+  EXPECT_TRUE(b.LabelText("Lab_Recording").startsWith(QStringLiteral("Not recording. Fault captures go to ")))
+      << b.LabelText("Lab_Recording").toStdString();
 }
 
 }  // namespace
