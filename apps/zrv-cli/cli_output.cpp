@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <sstream>
 
 #include "cli_options.h"
@@ -24,10 +23,27 @@ std::string ParityText(std::uint8_t parity) {
   return name.empty() ? "code " + std::to_string(parity) : std::string(name);
 }
 
-std::string Hex4(std::uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04x", value);
+// `digits` lowest hexadecimal digits of `value`, with leading zeros.
+std::string Hex(unsigned value, int digits) {
+  std::string text(static_cast<std::size_t>(digits), '0');
+  for (int i = digits - 1; i >= 0; --i, value >>= 4U) text[static_cast<std::size_t>(i)] = "0123456789abcdef"[value & 0xFU];
   return text;
+}
+
+std::string Hex4(std::uint16_t value) { return Hex(value, 4); }
+
+// Characters, not bytes: product strings are UTF-8.
+std::size_t TextWidth(std::string_view text) {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U; }));
+}
+
+// `text` and blanks up to `width` characters; a longer text stays whole.
+std::string Padded(std::string_view text, std::size_t width) {
+  std::string out(text);
+  const std::size_t have = TextWidth(text);
+  if (have < width) out.append(width - have, ' ');
+  return out;
 }
 
 // The window's value texts keep a blank after the unit for their layout; a line needs none.
@@ -41,10 +57,10 @@ bool Bit(std::uint8_t bits, int bit) { return ((static_cast<unsigned>(bits) >> s
 }  // namespace
 
 std::string DecimalHundredths(int hundredths) {
-  const int magnitude = hundredths < 0 ? -hundredths : hundredths;
-  char text[16];
-  std::snprintf(text, sizeof text, "%s%d.%02d", hundredths < 0 ? "-" : "", magnitude / 100, magnitude % 100);
-  return text;
+  const long long magnitude = hundredths < 0 ? -static_cast<long long>(hundredths) : hundredths;
+  const long long cents = magnitude % 100;
+  return (hundredths < 0 ? "-" : "") + std::to_string(magnitude / 100) + (cents < 10 ? ".0" : ".") +
+         std::to_string(cents);
 }
 
 std::string JsonString(std::string_view text) {
@@ -55,9 +71,8 @@ std::string JsonString(std::string_view text) {
       out += '\\';
       out += ch;
     } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
+      out += "\\u";
+      out += Hex(c, 4);
     } else {
       out += ch;
     }
@@ -128,15 +143,32 @@ int VersionHundredths(float version) { return static_cast<int>(std::lround(versi
 
 std::string ListText(const std::vector<DeviceEntry>& devices) {
   if (devices.empty()) return "no HID devices\n";
+  constexpr std::size_t kNodeWidth = 16;  // /dev/hidrawN
+  const auto product = [](const DeviceEntry& d) {
+    return d.Product.empty() ? std::string("(no product string)") : ProductText(d);
+  };
+  const auto columns = [](const DeviceEntry& d) {
+    return Hex4(d.VendorID) + ":" + Hex4(d.ProductID) + "  " + Padded(d.IsDriver ? "yes" : "no", 6) + "  " +
+           Padded(d.ReadWrite ? "rw" : "none", 6) + "  ";
+  };
+  const bool shortNodes = std::all_of(devices.begin(), devices.end(),
+                                      [](const DeviceEntry& d) { return TextWidth(d.Node) <= kNodeWidth; });
   std::ostringstream out;
-  out << "INDEX  NODE             VID:PID    DRIVER  ACCESS  PRODUCT\n";
-  for (const DeviceEntry& d : devices) {
-    char line[80];
-    std::snprintf(line, sizeof line, "%-6d %-16s %s:%s  %-6s  %-6s  ", d.Index, d.Node.c_str(),
-                  Hex4(d.VendorID).c_str(), Hex4(d.ProductID).c_str(), d.IsDriver ? "yes" : "no",
-                  d.ReadWrite ? "rw" : "none");
-    out << line << (d.Product.empty() ? "(no product string)" : ProductText(d)) << '\n';
+  if (shortNodes) {
+    out << "INDEX  NODE             VID:PID    DRIVER  ACCESS  PRODUCT\n";
+    for (const DeviceEntry& d : devices)
+      out << Padded(std::to_string(d.Index), 6) << ' ' << Padded(d.Node, kNodeWidth) << ' ' << columns(d)
+          << product(d) << '\n';
+    return out.str();
   }
+  // Windows' interface paths run to 80 characters and more: the short columns first, the path last,
+  // each row whole however wide it gets.
+  std::size_t productWidth = TextWidth("PRODUCT");
+  for (const DeviceEntry& d : devices) productWidth = std::max(productWidth, TextWidth(product(d)));
+  out << "INDEX  VID:PID    DRIVER  ACCESS  " << Padded("PRODUCT", productWidth) << "  NODE\n";
+  for (const DeviceEntry& d : devices)
+    out << Padded(std::to_string(d.Index), 6) << ' ' << columns(d) << Padded(product(d), productWidth) << "  "
+        << d.Node << '\n';
   return out.str();
 }
 
@@ -264,14 +296,9 @@ std::string RegistersText(const DeviceState& s, std::uint16_t goodFrames, long l
   if (elapsedMs >= 0) out << "time: " << elapsedMs << " ms\n";
   out << "good frames: " << goodFrames << '\n';
   out << "ADDR  NAME            VALUE\n";
-  for (const RegisterRow& row : kRegisterTable) {
-    char line[64];
-    std::snprintf(line, sizeof line, "%-5.*s %-15.*s %.*s\n", static_cast<int>(row.Address.size()),
-                  row.Address.data(), static_cast<int>(row.Name.size()), row.Name.data(),
-                  static_cast<int>(RegisterValueText(s.Registers, row).Size()),
-                  RegisterValueText(s.Registers, row).View().data());
-    out << line;
-  }
+  for (const RegisterRow& row : kRegisterTable)
+    out << Padded(row.Address, 5) << ' ' << Padded(row.Name, 15) << ' ' << RegisterValueText(s.Registers, row).View()
+        << '\n';
   return out.str();
 }
 
@@ -300,11 +327,9 @@ std::string RegistersJson(const DeviceState& s, std::uint16_t goodFrames, long l
 
 std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
   std::string out;
-  char pair[4];
   for (std::size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
     if (i > 0) out += ' ';
-    out += pair;
+    out += Hex(bytes[i], 2);
   }
   return out;
 }

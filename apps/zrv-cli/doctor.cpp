@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 
 #include "cli_options.h"
 #include "protocol/reply_decoder.h"
@@ -40,8 +39,8 @@ std::size_t EditDistance(const std::string& a, const std::string& b) {
 }
 
 std::string ModeText(std::uint32_t mode) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04o", mode & 07777u);
+  std::string text = "0000";
+  for (int i = 3; i >= 0; --i, mode >>= 3U) text[static_cast<std::size_t>(i)] = static_cast<char>('0' + (mode & 7U));
   return text;
 }
 

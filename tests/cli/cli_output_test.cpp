@@ -1,0 +1,83 @@
+// zrv-cli's text output: every column of every row whole, whatever the platform's device names.
+#include "cli_output.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace zrv::cli {
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+DeviceEntry Entry(int index, std::string node, std::uint16_t vid, std::uint16_t pid, std::u16string product,
+                  bool driver, bool readWrite) {
+  DeviceEntry e;
+  e.Index = index;
+  e.Node = std::move(node);
+  e.VendorID = vid;
+  e.ProductID = pid;
+  e.Product = std::move(product);
+  e.IsDriver = driver;
+  e.ReadWrite = readWrite;
+  return e;
+}
+
+TEST(CliOutput, ListOfHidrawNodesKeepsItsTable) {
+  const std::vector<DeviceEntry> devices = {
+      Entry(0, "/dev/hidraw0", 0x046D, 0xC52B, u"USB Receiver", false, true),
+      Entry(1, "/dev/hidraw1", 0x1234, 0x5678, u"ZRVXXX", true, false),
+      Entry(12, "/dev/hidraw12", 0x0ABC, 0x0012, u"", false, true),
+  };
+  EXPECT_EQ(ListText(devices),
+            "INDEX  NODE             VID:PID    DRIVER  ACCESS  PRODUCT\n"
+            "0      /dev/hidraw0     046d:c52b  no      rw      USB Receiver\n"
+            "1      /dev/hidraw1     1234:5678  yes     none    ZRVXXX\n"
+            "12     /dev/hidraw12    0abc:0012  no      rw      (no product string)\n");
+  EXPECT_EQ(ListText({}), "no HID devices\n");
+}
+
+TEST(CliOutput, ListOfLongInterfacePathsHasEveryColumnWholeAndThePathLast) {
+  const std::string driverPath =
+      "\\\\?\\hid#vid_1234&pid_5678#7&2a1b3c4d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  const std::string mousePath =
+      "\\\\?\\hid#vid_845e&pid_0001#0&0000&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  const std::vector<std::string> lines = Lines(ListText({
+      Entry(0, mousePath, 0x845E, 0x0001, u"Wine HID mouse", false, true),
+      Entry(1, driverPath, 0x1234, 0x5678, u"ZRVXXX", true, false),
+      Entry(2, "\\\\?\\hid#vid_0000", 0x0000, 0x0000, u"", false, false),
+  }));
+  ASSERT_EQ(lines.size(), 4U);
+  EXPECT_EQ(lines[0], "INDEX  VID:PID    DRIVER  ACCESS  PRODUCT              NODE");
+  EXPECT_EQ(lines[1], "0      845e:0001  no      rw      Wine HID mouse       " + mousePath);
+  EXPECT_EQ(lines[2], "1      1234:5678  yes     none    ZRVXXX               " + driverPath);
+  EXPECT_EQ(lines[3], "2      0000:0000  no      none    (no product string)  \\\\?\\hid#vid_0000");
+}
+
+TEST(CliOutput, ProductsAreAlignedByCharactersNotBytes) {
+  const std::string path(90, 'p');
+  const std::vector<std::string> lines = Lines(ListText({
+      Entry(0, path, 0x1234, 0x5678, u"Sterownik \u017C\u00F3\u0142ty", false, true),  // 3 letters of two bytes in UTF-8
+      Entry(1, path, 0x1234, 0x5678, u"Sterownik zolty", false, true),
+  }));
+  ASSERT_EQ(lines.size(), 3U);
+  EXPECT_EQ(lines[1].find(path), lines[2].find(path) + 3);
+}
+
+TEST(CliOutput, NumbersAndBytesInFull) {
+  EXPECT_EQ(DecimalHundredths(125), "1.25");
+  EXPECT_EQ(DecimalHundredths(-3), "-0.03");
+  EXPECT_EQ(DecimalHundredths(-2147483647 - 1), "-21474836.48");
+  EXPECT_EQ(HexBytes({0x01, 0x0A, 0xFF, 0x00}), "01 0a ff 00");
+  EXPECT_EQ(JsonString("a\"b\\\x01\x1f"), "\"a\\\"b\\\\\\u0001\\u001f\"");
+}
+
+}  // namespace
+}  // namespace zrv::cli
