@@ -36,7 +36,10 @@ programs=$(w cmd /c echo %APPDATA%)'\Microsoft\Windows\Start Menu\Programs'
 instdir_win="$local_appdata\\Programs\\ZRV-PC"
 instdir=$(unix_path "$instdir_win")
 menu=$(unix_path "$programs\\ZRV-PC")
-[ -n "$instdir" ] && [ -n "$menu" ] || fail "wine gave no user folders"
+if [ -z "$local_appdata" ] || [ -z "$instdir" ] || [ -z "$menu" ]; then
+  echo "check-windows-installer: wine gave no user folders (is $WINEPREFIX a booted prefix?)"
+  exit 1
+fi
 [ -e "$instdir" ] && fail "$instdir_win is there before the install"
 
 t0=$SECONDS
@@ -61,16 +64,36 @@ grep -qF "UninstallString    REG_SZ    \"$instdir_win\\uninstall.exe\"" <<<"$reg
 path_now=$(user_path)
 [ "$path_now" = "$own_path;$instdir_win" ] || fail "the user's Path is '$path_now', not the own entries then the program's folder"
 
-# The programs from the installed place: zrv-cli by name from another folder, the demo for a few
-# seconds on the offscreen platform (it must still run when stopped).
+# The programs from the installed place: zrv-cli by name from another folder, and the demo with the
+# platform plugin it ships with, on a virtual X server: its window must appear and stay.
 cli=$(cd / && w cmd /c "zrv-cli --simulate status")
 grep -q '^state:' <<<"$cli" || fail "zrv-cli by name from the Path gave no status: $(head -n 3 <<<"$cli")"
 cli=$(w "$instdir_win\\zrv-cli.exe" --simulate list)
 grep -q 'ZRVXXX' <<<"$cli" || fail "zrv-cli.exe from the program folder listed no driver"
-WINEQT_QPA_PLATFORM=offscreen timeout 8 wine "$instdir_win\\zrv-pc-demo.exe" </dev/null >/dev/null 2>"$instdir.demo.err"
-demo=$?
-[ $demo -eq 124 ] || fail "the demo ended by itself within 8 s (status $demo): $(head -c 300 "$instdir.demo.err")"
-rm -f "$instdir.demo.err"
+display=:$((80 + RANDOM % 9))
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+sleep 1
+demo_err=$(mktemp)
+DISPLAY=$display WINEQT_FORCE_STDERR_LOGGING=1 wine "$instdir_win\\zrv-pc-demo.exe" </dev/null >/dev/null 2>"$demo_err" &
+demo=$!
+shown=0
+for _ in $(seq 1 20); do
+  if xwininfo -display "$display" -root -tree 2>/dev/null | grep -q 'ZRV-PC.*("zrv-pc-demo.exe"'; then
+    shown=1
+    break
+  fi
+  kill -0 $demo 2>/dev/null || break
+  sleep 1
+done
+[ $shown -eq 1 ] || fail "the demo showed no window within 20 s: $(head -c 300 "$demo_err")"
+sleep 2
+kill -0 $demo 2>/dev/null || fail "the demo ended by itself: $(head -c 300 "$demo_err")"
+kill $demo 2>/dev/null
+wait $demo 2>/dev/null
+kill $xvfb 2>/dev/null
+wait $xvfb 2>/dev/null
+rm -f "$demo_err"
 
 # The uninstaller copies itself away and returns at once: wait for its work (a minute at most).
 t0=$SECONDS

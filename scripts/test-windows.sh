@@ -13,7 +13,7 @@ source scripts/lib/stage.sh
 setup() {
   ensure_packages g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev \
     binutils-mingw-w64-x86-64 wine wine64 googletest qt6-base-dev-tools ninja-build cmake dpkg-dev \
-    fonts-wine nsis
+    fonts-wine nsis xvfb x11-utils
 }
 
 # A wine prefix of our own, outside the checkout. The server stays up for the whole stage, and the
