@@ -84,16 +84,15 @@ std::string JsonString(std::string_view text) {
 std::string ShownText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  char escaped[8];
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c < 0x20 || c == 0x7f) {
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      out += escaped;
+      out += "\\x";
+      out += Hex(c, 2);
     } else if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
                static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(text[i + 1]));
-      out += escaped;
+      out += "\\u";
+      out += Hex(static_cast<unsigned char>(text[i + 1]), 4);
       ++i;
     } else {
       out += text[i];
