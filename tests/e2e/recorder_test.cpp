@@ -244,7 +244,7 @@ TEST_F(RecorderPageTest, TwoWindowsRecordingToOneFileNeverWriteOverEachOther) {
   Ticks(30);
 
   Bench other;
-  RecorderPage& second = other.Form->Recorder();
+  RecorderPage& second = *other.Form->findChild<RecorderPage*>();
   second.SetCaptureFolder(QString::fromStdString((dir_ / "captures2").string()));
   // The operator answered "replace" in the second window's dialog.
   second.SetAskFileName([&](QWidget*, const QString&) { return QString::fromStdString(file.string()); });
