@@ -59,8 +59,12 @@ bool Bit(std::uint8_t bits, int bit) { return ((static_cast<unsigned>(bits) >> s
 std::string DecimalHundredths(int hundredths) {
   const long long magnitude = hundredths < 0 ? -static_cast<long long>(hundredths) : hundredths;
   const long long cents = magnitude % 100;
-  return (hundredths < 0 ? "-" : "") + std::to_string(magnitude / 100) + (cents < 10 ? ".0" : ".") +
-         std::to_string(cents);
+  // Appended piece by piece: prepending to a temporary string trips a false -Wrestrict in GCC 12's
+  // optimised builds.
+  std::string text;
+  if (hundredths < 0) text.push_back('-');
+  text.append(std::to_string(magnitude / 100)).append(cents < 10 ? ".0" : ".").append(std::to_string(cents));
+  return text;
 }
 
 std::string JsonString(std::string_view text) {

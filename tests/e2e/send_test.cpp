@@ -117,8 +117,10 @@ TEST(SendPath, SendingAllocatesNothing) {
 
   // Each report is written before the next is sent, so the polls are not dropped; the waits
   // between sends are not counted on this thread.
+  // The writer must also have finished with the report: a poll posted while it is still busy
+  // would be dropped, and the count would never be reached.
   auto waitFor = [&](int taken) {
-    while (tap->Taken.load() < taken) std::this_thread::yield();
+    while (tap->Taken.load() < taken || b.Session->CurrentDevice()->WritesPending()) std::this_thread::yield();
   };
   gAllocations = 0;
   for (int i = 0; i < 100; ++i) {
