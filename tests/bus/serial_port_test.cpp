@@ -1,0 +1,207 @@
+#include <fcntl.h>
+#include <grp.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSocketNotifier>
+#include <QTemporaryFile>
+
+#include <functional>
+
+#include "bus/serial_port.h"
+#include "bus/serial_port_list.h"
+
+namespace zrv::bus {
+namespace {
+
+// A pseudo-terminal pair: the port under test opens the far end by its path, the test holds the
+// near end as the other side of the line.
+class PtyLine {
+ public:
+  PtyLine() {
+    std::array<char, 128> name{};
+    if (::openpty(&near_, &far_, name.data(), nullptr, nullptr) == 0) {
+      path_ = QString::fromLocal8Bit(name.data());
+      termios raw{};
+      ::tcgetattr(near_, &raw);
+      ::cfmakeraw(&raw);
+      ::tcsetattr(near_, TCSANOW, &raw);
+      ::fcntl(near_, F_SETFL, ::fcntl(near_, F_GETFL) | O_NONBLOCK);
+    }
+  }
+  ~PtyLine() {
+    CloseNear();
+    if (far_ >= 0) ::close(far_);
+  }
+  PtyLine(const PtyLine&) = delete;
+  PtyLine& operator=(const PtyLine&) = delete;
+  const QString& Path() const { return path_; }
+  // The line's far end stays open in the test too, as it would with a terminal program: let go of
+  // it so that only the port under test holds the path.
+  void LetGoOfFar() {
+    if (far_ >= 0) ::close(far_);
+    far_ = -1;
+  }
+  void CloseNear() {
+    if (near_ >= 0) ::close(near_);
+    near_ = -1;
+  }
+  void Send(const QByteArray& bytes) const {
+    ASSERT_EQ(::write(near_, bytes.constData(), static_cast<std::size_t>(bytes.size())), bytes.size());
+  }
+  QByteArray Take() const {
+    QByteArray got;
+    std::array<char, 4096> chunk{};
+    for (;;) {
+      const ssize_t n = ::read(near_, chunk.data(), chunk.size());
+      if (n <= 0) break;
+      got.append(chunk.data(), static_cast<qsizetype>(n));
+    }
+    return got;
+  }
+
+ private:
+  int near_ = -1;
+  int far_ = -1;
+  QString path_;
+};
+
+// Runs the event loop until `done` or a generous bound; the bound only stops a broken test.
+bool Until(const std::function<bool()>& done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < 5000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return done();
+}
+
+TEST(SerialPortTest, BytesCrossBothWaysAtAnyParityAndAFullBufferDrains) {
+  PtyLine line;
+  ASSERT_FALSE(line.Path().isEmpty());
+  line.LetGoOfFar();
+  SerialPort port;
+  // Even parity too: set beside everything else, a pseudo-terminal takes it.
+  ASSERT_FALSE(port.Open(line.Path(), {38400, Parity::Even}));
+  EXPECT_TRUE(port.IsOpen());
+  EXPECT_EQ(port.Settings(), (LineSettings{38400, Parity::Even}));
+
+  QByteArray arrived;
+  QObject::connect(&port, &SerialPort::BytesArrived, [&](const QByteArray& b) { arrived += b; });
+  const QByteArray request = QByteArray::fromHex("110300000004");
+  line.Send(request);
+  ASSERT_TRUE(Until([&] { return arrived == request; })) << arrived.toHex().constData();
+
+  // More than the terminal's buffer: the rest waits in the port and goes as the far end reads.
+  QByteArray big(256 * 1024, '\0');
+  for (qsizetype i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  ASSERT_TRUE(port.Write(big));
+  EXPECT_GT(port.PendingWrite(), 0);
+  QByteArray received;
+  ASSERT_TRUE(Until([&] {
+    received += line.Take();
+    return received.size() >= big.size();
+  }));
+  EXPECT_EQ(received, big);
+  EXPECT_EQ(port.PendingWrite(), 0);
+}
+
+TEST(SerialPortTest, EachOpenFailureNamesItsCause) {
+  SerialPort port;
+  EXPECT_EQ(port.Open(QStringLiteral("/dev/ttyZRV-none"), {9600, Parity::None}).problem, PortProblem::Missing);
+  QTemporaryFile file;
+  ASSERT_TRUE(file.open());
+  EXPECT_EQ(port.Open(file.fileName(), {9600, Parity::None}).problem, PortProblem::NotSerial);
+
+  PtyLine line;
+  line.LetGoOfFar();
+  EXPECT_EQ(port.Open(line.Path(), {12345, Parity::None}).problem, PortProblem::BadSetting);
+  EXPECT_FALSE(port.IsOpen());
+
+  // A second master on the same line, here or in another program, is refused and told who holds it.
+  ASSERT_FALSE(port.Open(line.Path(), {9600, Parity::None}));
+  SerialPort second;
+  EXPECT_EQ(second.Open(line.Path(), {9600, Parity::None}).problem, PortProblem::Busy);
+  port.Close();
+  QProcess holder;
+  holder.setStandardInputFile(line.Path());
+  holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+  ASSERT_TRUE(holder.waitForStarted());
+  ASSERT_TRUE(Until([&] { return !ProgramsHolding(line.Path()).isEmpty(); }));
+  const PortError busy = second.Open(line.Path(), {9600, Parity::None});
+  EXPECT_EQ(busy.problem, PortProblem::Busy);
+  EXPECT_EQ(busy.detail, QStringLiteral("sleep (%1)").arg(holder.processId()));
+  holder.kill();
+  holder.waitForFinished();
+  EXPECT_FALSE(second.Open(line.Path(), {9600, Parity::None}));
+}
+
+// A user outside the port's group: as root, a child that has given up root tries; as another user,
+// a port made unreadable.
+TEST(SerialPortTest, APortTheUserMayNotOpenSaysHowToGetAccess) {
+  PtyLine line;
+  line.LetGoOfFar();
+  const QByteArray path = line.Path().toLocal8Bit();
+  if (::geteuid() != 0) {
+    ASSERT_EQ(::chmod(path.constData(), 0), 0);
+    SerialPort port;
+    EXPECT_EQ(port.Open(line.Path(), {9600, Parity::None}).problem, PortProblem::NoAccess);
+    return;
+  }
+  ASSERT_EQ(::chmod(path.constData(), 0660), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const gid_t nogroup = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(65534) != 0) ::_exit(100);
+    SerialPort port;
+    ::_exit(static_cast<int>(port.Open(line.Path(), {9600, Parity::None}).problem));
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(PortProblem::NoAccess));
+}
+
+TEST(SerialPortTest, AnAdapterGoingAwayClosesThePortAndSaysSoOnce) {
+  PtyLine line;
+  line.LetGoOfFar();
+  SerialPort port;
+  ASSERT_FALSE(port.Open(line.Path(), {115200, Parity::None}));
+  QSignalSpy lost(&port, &SerialPort::Lost);
+  line.CloseNear();
+  ASSERT_TRUE(Until([&] { return lost.count() > 0; }));
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+  EXPECT_EQ(lost.count(), 1);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(lost.at(0).at(0).value<PortError>().problem, PortProblem::Lost);
+  EXPECT_FALSE(port.Write(QByteArray("x")));
+}
+
+// What is listed is real: no virtual terminals, every path there, in order.
+TEST(SerialPortListTest, ListsOnlyPortsWithADeviceBehindThem) {
+  const QList<SerialPortInfo> ports = ListSerialPorts();
+  for (qsizetype i = 0; i < ports.size(); ++i) {
+    const SerialPortInfo& port = ports[i];
+    EXPECT_TRUE(QFile::exists(port.path)) << port.path.toStdString();
+    EXPECT_FALSE(port.path.contains(QRegularExpression(QStringLiteral("^/dev/(tty[0-9]+|console|ptmx)$"))))
+        << port.path.toStdString();
+    EXPECT_FALSE(port.description.isEmpty());
+    if (i > 0) {
+      EXPECT_LT(ports[i - 1].path, port.path);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zrv::bus
