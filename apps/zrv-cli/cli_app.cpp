@@ -278,6 +278,11 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
     return kExitUsage;
   }
 
+  if (options.command == Command::BusPorts) {
+    const QList<bus::SerialPortInfo> ports = bus::ListSerialPorts();
+    out.Write(options.format == OutputFormat::Json ? BusPortsJson(ports) : BusPortsText(ports));
+    return FinishOutput(out, err, kExitOk);
+  }
   Runner runner(options, context, out);
   if (options.command == Command::ModbusSet) {
     if (!options.fromFile.empty() && !ReadSettingsFile(options.fromFile, runner.fromFile_, error)) {

@@ -34,6 +34,7 @@ const char* const kUsage =
     "                            writes the settings (unset ones keep the driver's values), waits for\n"
     "                            the acknowledgement, reads them back and compares\n"
     "  doctor                    what stands between this user and the driver, with the fix\n"
+    "  bus ports                 the serial ports (USB-RS485 adapters) for the driver's RS485 line\n"
     "\n"
     "Options:\n"
     "  --json                    JSON output (one object per line with --watch)\n"
@@ -112,6 +113,7 @@ Allowed AllowedFor(Command command) {
       break;
     case Command::List:
     case Command::Doctor:
+    case Command::BusPorts:
     case Command::Help:
     case Command::Version:
       a.device = false;
@@ -344,6 +346,13 @@ bool TakeCommand(const std::vector<std::string>& words, CliOptions& o, std::stri
     o.command = Command::Registers;
   } else if (name == "doctor") {
     o.command = Command::Doctor;
+  } else if (name == "bus") {
+    if (words.size() < 2 || words[1] != "ports") {
+      error = "bus needs ports";
+      return false;
+    }
+    o.command = Command::BusPorts;
+    used = 2;
   } else if (name == "modbus") {
     if (words.size() < 2 || (words[1] != "get" && words[1] != "set")) {
       error = "modbus needs get or set";

@@ -22,7 +22,7 @@ enum ExitCode : int {
   kExitOutput = 7,  // the results could not be written (disk full, output closed); they are incomplete
 };
 
-enum class Command { Help, Version, List, Info, Status, ModbusGet, ModbusSet, Registers, Doctor };
+enum class Command { Help, Version, List, Info, Status, ModbusGet, ModbusSet, Registers, Doctor, BusPorts };
 enum class OutputFormat { Text, Json, Csv };
 
 // Modbus line settings as asked for; an absent field keeps the driver's present value.

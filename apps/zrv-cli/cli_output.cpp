@@ -337,6 +337,54 @@ std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
   return out;
 }
 
+std::string BusPortsText(const QList<bus::SerialPortInfo>& ports) {
+  if (ports.isEmpty()) return "no serial ports\n";
+  struct Row {
+    std::string path, ids, description, manufacturer, serial, stable;
+  };
+  std::vector<Row> rows;
+  std::size_t pathWidth = TextWidth("PORT");
+  std::size_t descriptionWidth = TextWidth("DESCRIPTION");
+  std::size_t manufacturerWidth = TextWidth("MANUFACTURER");
+  for (const bus::SerialPortInfo& p : ports) {
+    Row r{ShownText(p.path.toStdString()),       bus::UsbIdsText(p).toStdString(),
+          ShownText(p.description.toStdString()), ShownText(p.manufacturer.toStdString()),
+          ShownText(p.serialNumber.toStdString()), ShownText(p.stableName.toStdString())};
+    if (r.ids.empty()) r.ids = "-";
+    pathWidth = std::max(pathWidth, TextWidth(r.path));
+    descriptionWidth = std::max(descriptionWidth, TextWidth(r.description));
+    manufacturerWidth = std::max(manufacturerWidth, TextWidth(r.manufacturer));
+    rows.push_back(std::move(r));
+  }
+  std::ostringstream out;
+  out << Padded("PORT", pathWidth) << "  VID:PID    " << Padded("DESCRIPTION", descriptionWidth) << "  "
+      << Padded("MANUFACTURER", manufacturerWidth) << "  SERIAL\n";
+  for (const Row& r : rows) {
+    std::string line = Padded(r.path, pathWidth) + "  " + Padded(r.ids, 9) + "  " +
+                       Padded(r.description, descriptionWidth) + "  " + Padded(r.manufacturer, manufacturerWidth) +
+                       "  " + r.serial;
+    line.erase(line.find_last_not_of(' ') + 1);
+    out << line << '\n';
+    if (!r.stable.empty()) out << Padded("", pathWidth) << "  " << r.stable << '\n';
+  }
+  return out.str();
+}
+
+std::string BusPortsJson(const QList<bus::SerialPortInfo>& ports) {
+  std::string array = "[";
+  for (const bus::SerialPortInfo& p : ports) {
+    if (array.size() > 1) array += ',';
+    JsonObject o;
+    o.String("path", p.path.toStdString()).String("stable_name", p.stableName.toStdString());
+    o.String("description", p.description.toStdString()).String("manufacturer", p.manufacturer.toStdString());
+    if (p.hasUsbIds) {
+      o.Number("vid", p.vendorId).Number("pid", p.productId).String("id", bus::UsbIdsText(p).toStdString());
+    }
+    array += o.String("serial_number", p.serialNumber.toStdString()).Text();
+  }
+  return JsonObject().Raw("ports", array + "]").Text() + "\n";
+}
+
 std::string DoctorText(const DoctorReport& report) {
   std::ostringstream out;
   for (const Finding& f : report.Findings) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bus/serial_port_list.h"
 #include "doctor.h"
 #include "driver_requests.h"
 #include "protocol/device_state.h"
@@ -59,6 +60,10 @@ std::string RegistersText(const DeviceState& state, std::uint16_t goodFrames, lo
 std::string RegistersJson(const DeviceState& state, std::uint16_t goodFrames, long long elapsedMs);
 
 std::string HexBytes(const std::vector<std::uint8_t>& bytes);
+
+// The serial ports, with what tells one adapter from another; the stable by-id name under each.
+std::string BusPortsText(const QList<bus::SerialPortInfo>& ports);
+std::string BusPortsJson(const QList<bus::SerialPortInfo>& ports);
 
 std::string DoctorText(const DoctorReport& report);
 std::string DoctorJson(const DoctorReport& report);

@@ -112,6 +112,51 @@ Finding DiagnoseNoAccess(const DeviceEntry& driver, IDoctorProbes& probes) {
   return f;
 }
 
+std::vector<Finding> DiagnoseSerial(const SerialFacts& facts) {
+  // Without an adapter there is nothing to say: most uses of the tool need none.
+  std::vector<Finding> findings;
+  for (const SerialPortFacts& port : facts.Ports) {
+    const std::string name = port.Path + (port.Description.empty() ? "" : " (" + port.Description + ")");
+    if (!port.MayOpen) {
+      Finding f{port.Path, false, "this user may not open the serial port " + name, ""};
+      const std::string group = port.Node && !port.Node->Group.empty() ? port.Node->Group : "dialout";
+      if (port.Node) f.Problem += " (mode " + ModeText(port.Node->Mode) + ", group " + group + ")";
+      if (group == "dialout" && facts.ListedInDialout && !facts.InDialout) {
+        f.Fix = "the user is in the dialout group since this login began: log out and in again "
+                "(or start a shell with `newgrp dialout`)";
+      } else {
+        f.Fix = "add the user to the " + group + " group: `sudo usermod -aG " + group +
+                " $USER`, then log out and in again";
+      }
+      findings.push_back(f);
+      continue;
+    }
+    if (!port.HeldBy.empty()) {
+      std::string holders;
+      bool modemManager = false;
+      for (const std::string& h : port.HeldBy) {
+        holders += (holders.empty() ? "" : ", ") + h;
+        modemManager = modemManager || h.rfind("ModemManager", 0) == 0;
+      }
+      findings.push_back(
+          {port.Path, false, "the serial port " + name + " is held by " + holders,
+           modemManager ? "ModemManager takes it for a modem: `sudo systemctl stop ModemManager`, or keep it away "
+                          "from the adapter with a udev rule setting ENV{ID_MM_DEVICE_IGNORE}=\"1\""
+                        : "close that program; two programs on one port garble each other's frames"});
+      continue;
+    }
+    findings.push_back({port.Path, true, "the serial port " + name + " can be opened", ""});
+  }
+  if (facts.ModemManagerRunning && !facts.Ports.empty()) {
+    findings.push_back({"", false,
+                        "ModemManager is running: it may open a newly plugged adapter for several seconds "
+                        "and send it modem commands, which a driver on the line takes for noise",
+                        "give the adapter a udev rule setting ENV{ID_MM_DEVICE_IGNORE}=\"1\", or "
+                        "`sudo systemctl disable --now ModemManager` if no modem is used"});
+  }
+  return findings;
+}
+
 DoctorReport Diagnose(const std::vector<DeviceEntry>& devices, IDoctorProbes& probes,
                       const std::vector<std::pair<int, bool>>& answers, int timeoutMs) {
   DoctorReport report;
@@ -159,6 +204,7 @@ DoctorReport Diagnose(const std::vector<DeviceEntry>& devices, IDoctorProbes& pr
                             "attached"});
     report.ExitCode = kExitNoDriver;
   }
+  for (Finding& f : DiagnoseSerial(probes.Serial())) report.Findings.push_back(std::move(f));
   return report;
 }
 

@@ -28,6 +28,21 @@ struct NodeFacts {
   std::optional<bool> OnUsb;  // absent when sysfs does not say
 };
 
+// What the doctor needs to know about the serial ports, for the RS485 line.
+struct SerialPortFacts {
+  std::string Path;
+  std::string Description;
+  std::optional<NodeFacts> Node;      // owner, group and mode, where the system has them
+  bool MayOpen = true;                // this user may open it for reading and writing
+  std::vector<std::string> HeldBy;    // other programs that have it open, "name (pid)"
+};
+struct SerialFacts {
+  std::vector<SerialPortFacts> Ports;
+  bool InDialout = false;          // this process has the dialout group
+  bool ListedInDialout = false;    // the user is a member of dialout (from the next login on)
+  bool ModemManagerRunning = false;
+};
+
 class IDoctorProbes {
  public:
   virtual ~IDoctorProbes() = default;
@@ -38,6 +53,7 @@ class IDoctorProbes {
   // Whether file permissions decide who may open a HID device (Linux: udev rules set them). On
   // Windows any user may open one; only another program holding it can shut this one out.
   virtual bool AccessIsByPermission() { return true; }
+  virtual SerialFacts Serial() { return {}; }
 };
 
 // The real machine. Linux: the rules directories, logind (loginctl) and the environment, stat and
@@ -48,6 +64,7 @@ class SystemProbes final : public IDoctorProbes {
   SessionKind Session() override;
   std::optional<NodeFacts> Node(const std::string& node) override;
   bool AccessIsByPermission() override;
+  SerialFacts Serial() override;
 };
 
 inline constexpr const char* kUdevRuleName = "70-zrv-pc.rules";
@@ -69,6 +86,10 @@ Finding DiagnoseNoAccess(const DeviceEntry& driver, IDoctorProbes& probes);
 // Findings about the attached devices before any driver is asked anything: no driver, look-alike
 // names, drivers without access. `answers` tells, for each driver with access (by list index),
 // whether it answered the identity request; such drivers get a finding of their own.
+// Findings about the serial ports a USB-RS485 adapter brings. They leave the exit status alone:
+// it tells about the driver.
+std::vector<Finding> DiagnoseSerial(const SerialFacts& facts);
+
 struct DoctorReport {
   std::vector<Finding> Findings;
   int ExitCode = 0;

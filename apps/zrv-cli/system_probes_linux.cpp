@@ -1,14 +1,20 @@
 // The facts about a Linux machine that the doctor reasons with.
 #include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 #include <filesystem>
 
+#include "bus/serial_port_list.h"
 #include "doctor.h"
 #include "link/platform/linux/hidraw_node_facts.h"
 #include "link/platform/linux/sysfs_text.h"
@@ -64,5 +70,61 @@ std::optional<NodeFacts> SystemProbes::Node(const std::string& node) {
 }
 
 bool SystemProbes::AccessIsByPermission() { return true; }
+
+namespace {
+
+bool ProcessHasGroup(gid_t wanted) {
+  if (getegid() == wanted) return true;
+  const int n = getgroups(0, nullptr);
+  if (n <= 0) return false;
+  std::vector<gid_t> groups(static_cast<std::size_t>(n));
+  if (getgroups(n, groups.data()) != n) return false;
+  return std::find(groups.begin(), groups.end(), wanted) != groups.end();
+}
+
+bool ModemManagerRuns() {
+  std::error_code ec;
+  for (const auto& process : std::filesystem::directory_iterator("/proc", ec)) {
+    QFile comm(QString::fromStdString((process.path() / "comm").string()));
+    if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "ModemManager") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+SerialFacts SystemProbes::Serial() {
+  SerialFacts facts;
+  if (const group* dialout = getgrnam("dialout")) {
+    facts.InDialout = ProcessHasGroup(dialout->gr_gid);
+    const passwd* me = getpwuid(getuid());
+    if (me != nullptr) {
+      facts.ListedInDialout = me->pw_gid == dialout->gr_gid;
+      for (char** member = dialout->gr_mem; member != nullptr && *member != nullptr; ++member) {
+        facts.ListedInDialout = facts.ListedInDialout || std::string(*member) == me->pw_name;
+      }
+    }
+  }
+  facts.ModemManagerRunning = ModemManagerRuns();
+  for (const bus::SerialPortInfo& info : bus::ListSerialPorts()) {
+    SerialPortFacts port;
+    port.Path = info.path.toStdString();
+    port.Description = info.description.toStdString();
+    struct stat st {};
+    if (stat(port.Path.c_str(), &st) == 0) {
+      NodeFacts node;
+      node.Mode = st.st_mode & 07777U;
+      node.Uid = st.st_uid;
+      node.Gid = st.st_gid;
+      if (const passwd* pw = getpwuid(st.st_uid)) node.Owner = pw->pw_name;
+      if (const group* gr = getgrgid(st.st_gid)) node.Group = gr->gr_name;
+      port.Node = node;
+    }
+    port.MayOpen = access(port.Path.c_str(), R_OK | W_OK) == 0;
+    for (const QString& holder : bus::ProgramsHolding(info.path)) port.HeldBy.push_back(holder.toStdString());
+    facts.Ports.push_back(std::move(port));
+  }
+  return facts;
+}
 
 }  // namespace zrv::cli

@@ -450,5 +450,51 @@ TEST(CliDoctor, WhereAccessIsNotByPermissionTheHolderIsToBlameNotARule) {
   EXPECT_EQ(report.ExitCode, kExitNoAccess);
 }
 
+TEST(CliDoctor, SerialPortsAreJudgedForAccessHoldersAndModemManagerWithoutChangingTheExitStatus) {
+  SerialPortFacts free{"/dev/ttyUSB0", "FT232R USB UART", std::nullopt, true, {}};
+  SerialPortFacts denied{"/dev/ttyUSB1", "", NodeFacts{0660, 0, 20, "root", "dialout", true}, false, {}};
+  SerialPortFacts held{"/dev/ttyACM0", "", std::nullopt, true, {"ModemManager (812)"}};
+  SerialFacts facts{{free, denied, held}, false, false, true};
+  std::vector<Finding> findings = DiagnoseSerial(facts);
+  ASSERT_EQ(findings.size(), 4u);
+  EXPECT_TRUE(findings[0].Ok);
+  EXPECT_EQ(findings[0].Problem, "the serial port /dev/ttyUSB0 (FT232R USB UART) can be opened");
+  EXPECT_FALSE(findings[1].Ok);
+  EXPECT_NE(findings[1].Problem.find("mode 0660, group dialout"), std::string::npos) << findings[1].Problem;
+  EXPECT_NE(findings[1].Fix.find("sudo usermod -aG dialout $USER"), std::string::npos) << findings[1].Fix;
+  EXPECT_NE(findings[2].Problem.find("held by ModemManager (812)"), std::string::npos);
+  EXPECT_NE(findings[2].Fix.find("ID_MM_DEVICE_IGNORE"), std::string::npos);
+  EXPECT_NE(findings[3].Problem.find("ModemManager is running"), std::string::npos);
+
+  // Added to dialout after this login began: only a new login helps.
+  facts.ListedInDialout = true;
+  EXPECT_NE(DiagnoseSerial(facts)[1].Fix.find("log out and in again"), std::string::npos);
+  EXPECT_EQ(DiagnoseSerial(facts)[1].Fix.find("usermod"), std::string::npos);
+  // No adapter, no word about serial ports.
+  EXPECT_TRUE(DiagnoseSerial({}).empty());
+
+  // A working driver with a bad port beside it still passes.
+  class SerialProbes final : public IDoctorProbes {
+   public:
+    explicit SerialProbes(SerialFacts f) : facts_(std::move(f)) {}
+    std::string InstalledUdevRule() override { return "/etc/udev/rules.d/70-zrv-pc.rules"; }
+    SessionKind Session() override { return SessionKind::LocalSeat; }
+    std::optional<NodeFacts> Node(const std::string&) override { return std::nullopt; }
+    SerialFacts Serial() override { return facts_; }
+
+   private:
+    SerialFacts facts_;
+  } probes(facts);
+  DeviceEntry driver;
+  driver.Index = 0;
+  driver.Node = "/dev/hidraw0";
+  driver.IsDriver = true;
+  driver.ReadWrite = true;
+  const DoctorReport report = Diagnose({driver}, probes, {{0, true}}, 500);
+  EXPECT_EQ(report.ExitCode, kExitOk);
+  ASSERT_EQ(report.Findings.size(), 5u);
+  EXPECT_EQ(report.Findings[0].Node, "/dev/hidraw0");
+}
+
 }  // namespace
 }  // namespace zrv::cli

@@ -79,5 +79,29 @@ TEST(CliOutput, NumbersAndBytesInFull) {
   EXPECT_EQ(JsonString("a\"b\\\x01\x1f"), "\"a\\\"b\\\\\\u0001\\u001f\"");
 }
 
+TEST(CliOutput, SerialPortsListedWholeWithTheirStableNameAndJsonKeys) {
+  EXPECT_EQ(BusPortsText({}), "no serial ports\n");
+  bus::SerialPortInfo usb{QStringLiteral("/dev/ttyUSB0"),
+                          QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A5XK3RJT-if00-port0"),
+                          QStringLiteral("FT232R USB UART"),
+                          QStringLiteral("FTDI"),
+                          true,
+                          0x0403,
+                          0x6001,
+                          QStringLiteral("A5XK3RJT")};
+  bus::SerialPortInfo builtIn{QStringLiteral("/dev/ttyS0"), {}, QStringLiteral("Serial port"), {}, false, 0, 0, {}};
+  EXPECT_EQ(BusPortsText({usb, builtIn}),
+            "PORT          VID:PID    DESCRIPTION      MANUFACTURER  SERIAL\n"
+            "/dev/ttyUSB0  0403:6001  FT232R USB UART  FTDI          A5XK3RJT\n"
+            "              /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A5XK3RJT-if00-port0\n"
+            "/dev/ttyS0    -          Serial port\n");
+  EXPECT_EQ(BusPortsJson({usb, builtIn}),
+            "{\"ports\":[{\"path\":\"/dev/ttyUSB0\",\"stable_name\":\"/dev/serial/by-id/"
+            "usb-FTDI_FT232R_USB_UART_A5XK3RJT-if00-port0\",\"description\":\"FT232R USB UART\",\"manufacturer\":"
+            "\"FTDI\",\"vid\":1027,\"pid\":24577,\"id\":\"0403:6001\",\"serial_number\":\"A5XK3RJT\"},"
+            "{\"path\":\"/dev/ttyS0\",\"stable_name\":\"\",\"description\":\"Serial port\",\"manufacturer\":\"\","
+            "\"serial_number\":\"\"}]}\n");
+}
+
 }  // namespace
 }  // namespace zrv::cli
