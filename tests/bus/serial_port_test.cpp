@@ -14,10 +14,12 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSocketNotifier>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 #include <functional>
 
+#include "bus/pty_line.h"
 #include "bus/serial_port.h"
 #include "bus/serial_port_list.h"
 
@@ -26,9 +28,9 @@ namespace {
 
 // A pseudo-terminal pair: the port under test opens the far end by its path, the test holds the
 // near end as the other side of the line.
-class PtyLine {
+class PtyPair {
  public:
-  PtyLine() {
+  PtyPair() {
     std::array<char, 128> name{};
     if (::openpty(&near_, &far_, name.data(), nullptr, nullptr) == 0) {
       path_ = QString::fromLocal8Bit(name.data());
@@ -39,12 +41,12 @@ class PtyLine {
       ::fcntl(near_, F_SETFL, ::fcntl(near_, F_GETFL) | O_NONBLOCK);
     }
   }
-  ~PtyLine() {
+  ~PtyPair() {
     CloseNear();
     if (far_ >= 0) ::close(far_);
   }
-  PtyLine(const PtyLine&) = delete;
-  PtyLine& operator=(const PtyLine&) = delete;
+  PtyPair(const PtyPair&) = delete;
+  PtyPair& operator=(const PtyPair&) = delete;
   const QString& Path() const { return path_; }
   // The line's far end stays open in the test too, as it would with a terminal program: let go of
   // it so that only the port under test holds the path.
@@ -87,7 +89,7 @@ bool Until(const std::function<bool()>& done) {
 }
 
 TEST(SerialPortTest, BytesCrossBothWaysAtAnyParityAndAFullBufferDrains) {
-  PtyLine line;
+  PtyPair line;
   ASSERT_FALSE(line.Path().isEmpty());
   line.LetGoOfFar();
   SerialPort port;
@@ -123,7 +125,7 @@ TEST(SerialPortTest, EachOpenFailureNamesItsCause) {
   ASSERT_TRUE(file.open());
   EXPECT_EQ(port.Open(file.fileName(), {9600, Parity::None}).problem, PortProblem::NotSerial);
 
-  PtyLine line;
+  PtyPair line;
   line.LetGoOfFar();
   EXPECT_EQ(port.Open(line.Path(), {12345, Parity::None}).problem, PortProblem::BadSetting);
   EXPECT_FALSE(port.IsOpen());
@@ -149,7 +151,7 @@ TEST(SerialPortTest, EachOpenFailureNamesItsCause) {
 // A user outside the port's group: as root, a child that has given up root tries; as another user,
 // a port made unreadable.
 TEST(SerialPortTest, APortTheUserMayNotOpenSaysHowToGetAccess) {
-  PtyLine line;
+  PtyPair line;
   line.LetGoOfFar();
   const QByteArray path = line.Path().toLocal8Bit();
   if (::geteuid() != 0) {
@@ -174,7 +176,7 @@ TEST(SerialPortTest, APortTheUserMayNotOpenSaysHowToGetAccess) {
 }
 
 TEST(SerialPortTest, AnAdapterGoingAwayClosesThePortAndSaysSoOnce) {
-  PtyLine line;
+  PtyPair line;
   line.LetGoOfFar();
   SerialPort port;
   ASSERT_FALSE(port.Open(line.Path(), {115200, Parity::None}));
@@ -201,6 +203,50 @@ TEST(SerialPortListTest, ListsOnlyPortsWithADeviceBehindThem) {
       EXPECT_LT(ports[i - 1].path, port.path);
     }
   }
+}
+
+// The simulated line's far end: reached through a link, bytes whole and in order both ways at its
+// pace, the link gone with it, and nothing of someone else's replaced.
+TEST(PtyLineTest, CarriesBytesBothWaysThroughItsLinkAndCleansUp) {
+  QTemporaryDir dir;
+  const QString link = dir.filePath(QStringLiteral("zrv-rs485"));
+  QByteArray fromTool;
+  {
+    PtyLine far;
+    QObject::connect(&far, &PtyLine::Received, [&](const QByteArray& b) { fromTool += b; });
+    far.SetBaudrate(115200);
+    QString error;
+    ASSERT_TRUE(far.Open(link, &error)) << error.toStdString();
+    EXPECT_EQ(far.PortPath(), link);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+
+    SerialPort tool;
+    ASSERT_FALSE(tool.Open(link, {115200, Parity::None}));
+    QByteArray toTool;
+    QObject::connect(&tool, &SerialPort::BytesArrived, [&](const QByteArray& b) { toTool += b; });
+    const QByteArray request = QByteArray::fromHex("11030000000f4762");
+    tool.Write(request);
+    ASSERT_TRUE(Until([&] { return fromTool.size() >= request.size(); }));
+    EXPECT_EQ(fromTool, request);
+
+    QByteArray answer(35, '\0');
+    for (qsizetype i = 0; i < answer.size(); ++i) answer[i] = static_cast<char>(0xA0 + i);
+    far.Send(answer.left(20));
+    far.Send(answer.mid(20));
+    ASSERT_TRUE(Until([&] { return toTool.size() >= answer.size(); }));
+    EXPECT_EQ(toTool, answer);
+    EXPECT_EQ(far.WaitingToSend(), 0);
+  }
+  EXPECT_FALSE(QFileInfo(link).isSymLink());
+  EXPECT_FALSE(QFileInfo::exists(link));
+
+  QFile someoneElses(link);
+  ASSERT_TRUE(someoneElses.open(QIODevice::WriteOnly));
+  someoneElses.close();
+  PtyLine far;
+  QString error;
+  EXPECT_FALSE(far.Open(link, &error));
+  EXPECT_TRUE(QFileInfo(link).isFile());
 }
 
 }  // namespace
