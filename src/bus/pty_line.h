@@ -1,15 +1,12 @@
 // The far end of a simulated RS485 line, on a pseudo-terminal: the tool opens the other end as it
-// would an adapter. Bytes both ways cross at the line's pace (11 bits a character at its baud
-// rate), since a pseudo-terminal alone delivers everything at once. Linux only.
+// would an adapter. A pseudo-terminal delivers everything at once and ignores baud rate and
+// parity, so whatever serves this end paces its bytes itself. Linux only.
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
-
-#include "bus/line_pacer.h"
 
 class QSocketNotifier;
 
@@ -29,31 +26,22 @@ class PtyLine : public QObject {
   bool Open(const QString& link, QString* error);
   // What the tool opens: the link when one was asked for, else /dev/pts/N.
   QString PortPath() const;
-  void SetBaudrate(std::uint32_t baudrate);
-  // Queued for the tool, delivered at the line's pace.
+  // To the tool. What nobody takes (the tool's end not open, or its buffer full because the tool
+  // does not read) is lost, as on a line without a listener.
   void Send(const QByteArray& bytes);
-  qsizetype WaitingToSend() const { return outbound_.size(); }
 
  signals:
-  // What the tool sent, as the wire has carried it so far.
+  // What the tool sent.
   void Received(const QByteArray& bytes);
 
  private:
   void ReadTool();
-  void Pace();
-  std::uint64_t NowUs() const { return static_cast<std::uint64_t>(clock_.nsecsElapsed() / 1000); }
 
   int master_ = -1;
   QString ptsPath_;
   QString link_;
   QSocketNotifier* readable_ = nullptr;
-  QTimer paceTimer_;
   QTimer retryTimer_;  // while nobody has the tool's end open
-  QElapsedTimer clock_;
-  LinePacer out_;
-  LinePacer in_;
-  QByteArray outbound_;
-  QByteArray inbound_;
 };
 
 }  // namespace zrv::bus

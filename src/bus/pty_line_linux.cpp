@@ -16,10 +16,6 @@
 namespace zrv::bus {
 
 PtyLine::PtyLine(QObject* parent) : QObject(parent) {
-  clock_.start();
-  paceTimer_.setSingleShot(true);
-  paceTimer_.setTimerType(Qt::PreciseTimer);
-  connect(&paceTimer_, &QTimer::timeout, this, &PtyLine::Pace);
   // A master end reads EIO (and polls readable) for as long as no one has the other end open:
   // look again now and then instead of spinning.
   retryTimer_.setInterval(100);
@@ -73,25 +69,19 @@ bool PtyLine::Open(const QString& link, QString* error) {
 
 QString PtyLine::PortPath() const { return link_.isEmpty() ? ptsPath_ : link_; }
 
-void PtyLine::SetBaudrate(std::uint32_t baudrate) {
-  out_.SetBaudrate(baudrate);
-  in_.SetBaudrate(baudrate);
-}
-
 void PtyLine::Send(const QByteArray& bytes) {
   if (bytes.isEmpty() || master_ < 0) return;
-  outbound_.append(bytes);
-  out_.Queue(static_cast<std::size_t>(bytes.size()), NowUs());
-  Pace();
+  const ssize_t written = ::write(master_, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  static_cast<void>(written);
 }
 
 void PtyLine::ReadTool() {
   std::array<char, 1024> chunk{};
+  QByteArray got;
   for (;;) {
     const ssize_t n = ::read(master_, chunk.data(), chunk.size());
     if (n > 0) {
-      inbound_.append(chunk.data(), static_cast<qsizetype>(n));
-      in_.Queue(static_cast<std::size_t>(n), NowUs());
+      got.append(chunk.data(), static_cast<qsizetype>(n));
       continue;
     }
     if (n < 0 && errno == EIO) {
@@ -100,32 +90,7 @@ void PtyLine::ReadTool() {
     }
     break;
   }
-  Pace();
-}
-
-void PtyLine::Pace() {
-  const std::uint64_t now = NowUs();
-  if (const std::size_t due = out_.Take(now); due > 0) {
-    const qsizetype n = static_cast<qsizetype>(due);
-    // What nobody takes (the tool's end not open, or its buffer full because the tool does not
-    // read) is lost, as on a line without a listener.
-    const ssize_t written = ::write(master_, outbound_.constData(), static_cast<std::size_t>(n));
-    static_cast<void>(written);
-    outbound_.remove(0, n);
-  }
-  if (const std::size_t due = in_.Take(now); due > 0) {
-    const qsizetype n = static_cast<qsizetype>(due);
-    const QByteArray arrived = inbound_.left(n);
-    inbound_.remove(0, n);
-    emit Received(arrived);
-  }
-  std::uint64_t next = 0;
-  if (out_.Waiting() > 0) next = out_.NextDueUs();
-  if (in_.Waiting() > 0 && (next == 0 || in_.NextDueUs() < next)) next = in_.NextDueUs();
-  if (next == 0) return;
-  const std::uint64_t later = NowUs();
-  const int ms = next > later ? static_cast<int>((next - later + 999) / 1000) : 0;
-  paceTimer_.start(ms);
+  if (!got.isEmpty()) emit Received(got);
 }
 
 }  // namespace zrv::bus
