@@ -56,7 +56,7 @@ std::vector<std::uint8_t> Rs485Slave::OnFrame(DriverModel& model, std::span<cons
 
   const std::uint8_t function = frame[1];
   std::vector<std::uint8_t> out;
-  if ((function == modbus::kReadHoldingRegisters || function == modbus::kReadInputRegisters) &&
+  if (((function == modbus::kReadHoldingRegisters && holding_) || function == modbus::kReadInputRegisters) &&
       frame.size() == modbus::kRequestLength) {
     const std::uint16_t first = Field(frame, 2);
     const std::uint16_t count = Field(frame, 4);

@@ -26,11 +26,15 @@ class Rs485Slave {
   // Where the slave listens: the model's baud rate and parity.
   static modbus::LineSettings Settings(const DriverModel& model);
 
+  // A firmware that keeps its registers as input registers only refuses 03 with exception 01.
+  void SetHoldingRegisters(bool on) { holding_ = on; }
+
   std::uint64_t FramesSeen() const { return framesSeen_; }
   std::uint64_t GoodFrames() const { return goodFrames_; }
   std::uint64_t Answers() const { return answers_; }
 
  private:
+  bool holding_ = true;
   std::uint64_t framesSeen_ = 0;
   std::uint64_t goodFrames_ = 0;
   std::uint64_t answers_ = 0;

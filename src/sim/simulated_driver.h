@@ -114,6 +114,7 @@ class SimulatedDriver {
     return rs485_.OnFrame(model_, frame, damaged);
   }
   const Rs485Slave& Rs485() const { return rs485_; }
+  Rs485Slave& Rs485() { return rs485_; }
 
   // Output reports whose code was one the firmware answers, per code.
   std::uint64_t CommandCount(std::uint8_t code) const { return commandCounts_[code]; }
