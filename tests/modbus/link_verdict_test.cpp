@@ -104,17 +104,6 @@ TEST(LinkVerdict, NumbersCarryTheCountsTheCounterRiseAndRoundTrips) {
   EXPECT_FALSE(JudgeLinkTest(in).MedianRoundTripUs);
 }
 
-TEST(LinkVerdict, KeysAreStable) {
-  EXPECT_EQ(VerdictKey(LinkVerdict::Ok), "ok");
-  EXPECT_EQ(VerdictKey(LinkVerdict::DriverHearsNoAnswer), "driver-hears-no-answer");
-  EXPECT_EQ(VerdictKey(LinkVerdict::NothingReachesDriver), "nothing-reaches-driver");
-  EXPECT_EQ(VerdictKey(LinkVerdict::Noisy), "noisy");
-  EXPECT_EQ(VerdictKey(LinkVerdict::Echo), "echo");
-  EXPECT_EQ(VerdictKey(LinkVerdict::AnotherDevice), "another-device");
-  EXPECT_EQ(VerdictKey(LinkVerdict::PortError), "port-error");
-  EXPECT_EQ(VerdictKey(LinkVerdict::NoAnswer), "no-answer");
-}
-
 TEST(ScanOrder, CoversEverySettingAndAddressOnceMostLikelyFirst) {
   const std::vector<ScanProbe> order = ScanOrder(ModbusSettings{57600, 1, 42});
   ASSERT_EQ(order.size(), 5U * 3U * 127U);

@@ -76,24 +76,6 @@ TEST_F(RunnerBench, AHealthyLineIsOkAndThePortIsClosedAfterwards) {
   EXPECT_LT(ms, 100);
 }
 
-TEST_F(RunnerBench, FaultsOfTheLineComeThroughTheEventLoop) {
-  for (const auto& [fault, verdict] :
-       {std::pair{sim::Rs485Fault::Deaf, LinkVerdict::DriverHearsNoAnswer},
-        std::pair{sim::Rs485Fault::Settings, LinkVerdict::NothingReachesDriver},
-        std::pair{sim::Rs485Fault::NoTermination, LinkVerdict::Noisy},
-        std::pair{sim::Rs485Fault::Echo, LinkVerdict::Echo},
-        std::pair{sim::Rs485Fault::Twin, LinkVerdict::AnotherDevice},
-        std::pair{sim::Rs485Fault::Slow, LinkVerdict::Ok}}) {
-    line.SetFault(fault);
-    result.reset();
-    ASSERT_TRUE(Start());
-    RunToEnd();
-    ASSERT_TRUE(result) << sim::Rs485FaultName(fault);
-    EXPECT_EQ(result->Verdict, verdict) << sim::Rs485FaultName(fault) << " gave "
-                                        << modbus::VerdictKey(result->Verdict);
-  }
-}
-
 TEST_F(RunnerBench, APortThatDoesNotOpenIsAPortError) {
   transport.FailOpen = modbus::PortErrorKind::NoAccess;
   ASSERT_TRUE(Start());

@@ -118,36 +118,21 @@ TEST_F(LinkTestBench, EachFaultGivesItsVerdict) {
   }
 }
 
-TEST_F(LinkTestBench, TheFaultsLeaveTheirMarkInTheNumbers) {
-  Outcome o = RunWith(Rs485Fault::Deaf);
-  EXPECT_EQ(o.Result.CounterRise, 10);
-  EXPECT_EQ(o.Result.Answered, 0U);
-  o = RunWith(Rs485Fault::NoTermination);
-  EXPECT_GT(o.Result.Answered, 0U);
-  EXPECT_LT(o.Result.Answered, 10U);
-  EXPECT_GT(o.Result.Corrupted, 0U);
-  o = RunWith(Rs485Fault::Echo);
-  EXPECT_TRUE(o.Result.Echo);
-  EXPECT_EQ(o.Result.Answered, 10U);
+TEST_F(LinkTestBench, TheNumbersShowTheFaultAndTheRightSettingsCureIt) {
+  EXPECT_EQ(RunWith(Rs485Fault::Deaf).Result.CounterRise, 10);
+  EXPECT_TRUE(RunWith(Rs485Fault::Echo).Result.Echo);
   // The slow driver's answers come late but inside the time-out.
   const Outcome fast = RunWith(Rs485Fault::None);
-  o = RunWith(Rs485Fault::Slow);
-  EXPECT_EQ(o.Result.Answered, 10U);
-  EXPECT_GT(*o.Result.MedianRoundTripUs, *fast.Result.MedianRoundTripUs + Rs485Line::kSlowTurnaroundUs / 2);
+  const Outcome slow = RunWith(Rs485Fault::Slow);
+  EXPECT_EQ(slow.Result.Answered, 10U);
+  EXPECT_GT(*slow.Result.MedianRoundTripUs, *fast.Result.MedianRoundTripUs + Rs485Line::kSlowTurnaroundUs / 2);
   // At the settings the driver really listens at, the line under the Settings fault works.
   line.SetFault(Rs485Fault::Settings);
   LinkTestPlan real = plan;
   real.Line = line.DriverLineSettings();
   EXPECT_EQ(Run(real).Result.Verdict, LinkVerdict::Ok);
-}
-
-TEST_F(LinkTestBench, WithoutUsbSilenceIsOnlyNoAnswerAndTheOtherVerdictsStand) {
+  // Without USB, silence is only "no answer", and a twin is an answering slave like any other.
   EXPECT_EQ(RunWith(Rs485Fault::Deaf, false).Result.Verdict, LinkVerdict::NoAnswer);
-  EXPECT_EQ(RunWith(Rs485Fault::Swapped, false).Result.Verdict, LinkVerdict::NoAnswer);
-  EXPECT_EQ(RunWith(Rs485Fault::None, false).Result.Verdict, LinkVerdict::Ok);
-  EXPECT_EQ(RunWith(Rs485Fault::Echo, false).Result.Verdict, LinkVerdict::Echo);
-  EXPECT_EQ(RunWith(Rs485Fault::NoTermination, false).Result.Verdict, LinkVerdict::Noisy);
-  // With no USB values to compare, a twin is an answering slave like any other.
   EXPECT_EQ(RunWith(Rs485Fault::Twin, false).Result.Verdict, LinkVerdict::Ok);
 }
 
