@@ -6,10 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target fuzz_reply fuzz_descriptor fuzz_sysfs
+cmake --build --preset fuzz --target fuzz_reply fuzz_descriptor fuzz_sysfs fuzz_modbus_reply
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for target in reply descriptor sysfs; do
+for target in reply descriptor sysfs modbus_reply; do
   mkdir -p "$work/$target"
   cp fuzz/corpus/$target/* "$work/$target/"
   echo "fuzzing $target for ${seconds}s"

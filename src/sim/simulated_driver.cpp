@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "modbus/request.h"
+
 namespace zrv::sim {
 
 namespace {
@@ -309,10 +311,14 @@ void SimulatedDriver::StepLively(std::uint32_t dtMs) {
 
   encoder_ += pwm_ * dt / 100.0;
   if (std::fabs(encoder_) > 2.0e9) encoder_ = 0.0;
-  frameCarryMs_ += dtMs;
-  while (frameCarryMs_ >= 250) {
-    frameCarryMs_ -= 250;
-    ++model_.GoodFrames;
+  // A bus master on the RS485 line polls the driver four times a second, so the good-frame count
+  // moves in the demo; its frames go through the slave like any other.
+  pollCarryMs_ += dtMs;
+  while (pollCarryMs_ >= 250) {
+    pollCarryMs_ -= 250;
+    if (const auto poll = modbus::Request::ReadHolding(model_.Modbus.SlaveId, 100, 14)) {
+      OnRs485Frame(poll->Bytes(), false);
+    }
   }
   RefreshRegisters();
 }

@@ -12,10 +12,12 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <span>
 #include <string_view>
 #include <vector>
 
 #include "protocol/device_state.h"
+#include "sim/rs485_slave.h"
 
 namespace zrv::sim {
 
@@ -106,6 +108,14 @@ class SimulatedDriver {
   std::size_t RecordLimit = 4096;
   std::uint64_t TotalReceived() const { return totalReceived_; }
   std::uint64_t TotalReplies() const { return totalReplies_; }
+  // One frame from the RS485 line, framed by silence; returns the slave's answer (empty: none).
+  // Good frames raise Model().GoodFrames; nothing else raises it.
+  std::vector<std::uint8_t> OnRs485Frame(std::span<const std::uint8_t> frame, bool damaged) {
+    return rs485_.OnFrame(model_, frame, damaged);
+  }
+  const Rs485Slave& Rs485() const { return rs485_; }
+  Rs485Slave& Rs485() { return rs485_; }
+
   // Output reports whose code was one the firmware answers, per code.
   std::uint64_t CommandCount(std::uint8_t code) const { return commandCounts_[code]; }
 
@@ -125,6 +135,7 @@ class SimulatedDriver {
 
   DriverModel model_;
   DriverFaults faults_;
+  Rs485Slave rs485_;
   Sink sink_;
   std::deque<ReceivedReport> received_;
   std::deque<PendingReply> pending_;
@@ -143,7 +154,7 @@ class SimulatedDriver {
   double encoder_ = 0.0;
   std::uint32_t stopLeftMs_ = 0;    // current-limit stop still to run
   std::uint32_t faultLeftMs_ = 0;   // fault still to run
-  std::uint32_t frameCarryMs_ = 0;
+  std::uint32_t pollCarryMs_ = 0;   // towards the next poll of the lively mode's bus master
   std::uint32_t nextEventMs_ = 0;   // countdown to the next stop or fault
   std::uint32_t faultEveryMs_ = 0;
   int direction_ = 1;
