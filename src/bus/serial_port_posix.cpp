@@ -113,8 +113,8 @@ PortError SerialPort::Open(const QString& path, const LineSettings& settings) {
   ::cfmakeraw(&tio);
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS);
   tio.c_cflag |= CS8 | CLOCAL | CREAD;
-  if (settings.parity != Parity::None) tio.c_cflag |= PARENB;
-  if (settings.parity == Parity::Odd) tio.c_cflag |= PARODD;
+  if (settings.Parity != kParityNone) tio.c_cflag |= PARENB;
+  if (settings.Parity == kParityOdd) tio.c_cflag |= PARODD;
   tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
   // With one character wanted, a non-blocking read of nothing says EAGAIN and 0 means hung up;
   // with none wanted, 0 would mean both.

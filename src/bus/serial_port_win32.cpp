@@ -96,9 +96,9 @@ PortError SerialPort::Open(const QString& path, const LineSettings& settings) {
   dcb.BaudRate = settings.Baudrate;
   dcb.ByteSize = 8;
   dcb.StopBits = ONESTOPBIT;
-  dcb.Parity = settings.parity == Parity::Odd ? ODDPARITY : settings.parity == Parity::Even ? EVENPARITY : NOPARITY;
+  dcb.Parity = settings.Parity == kParityOdd ? ODDPARITY : settings.Parity == kParityEven ? EVENPARITY : NOPARITY;
   dcb.fBinary = TRUE;
-  dcb.fParity = settings.parity != Parity::None;
+  dcb.fParity = settings.Parity != kParityNone;
   dcb.fOutxCtsFlow = FALSE;
   dcb.fOutxDsrFlow = FALSE;
   dcb.fDtrControl = DTR_CONTROL_ENABLE;

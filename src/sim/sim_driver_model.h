@@ -39,6 +39,12 @@ class SimDriverModel final : public ISimHidModel {
   // The driver itself, for setting it up and looking at what it received. The caller must not
   // use it while another thread writes to the device.
   sim::SimulatedDriver& Driver() { return driver_; }
+  // Runs `use` with the driver to itself: what another thread (the RS485 side) does with it.
+  template <typename Use>
+  void WithDriver(Use&& use) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    use(driver_);
+  }
 
  private:
   std::mutex mutex_;

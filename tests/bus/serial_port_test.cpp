@@ -94,9 +94,9 @@ TEST(SerialPortTest, BytesCrossBothWaysAtAnyParityAndAFullBufferDrains) {
   line.LetGoOfFar();
   SerialPort port;
   // Even parity too: set beside everything else, a pseudo-terminal takes it.
-  ASSERT_FALSE(port.Open(line.Path(), {38400, Parity::Even}));
+  ASSERT_FALSE(port.Open(line.Path(), {38400, kParityEven}));
   EXPECT_TRUE(port.IsOpen());
-  EXPECT_EQ(port.Settings(), (LineSettings{38400, Parity::Even}));
+  EXPECT_EQ(port.Settings(), (LineSettings{38400, kParityEven}));
 
   QByteArray arrived;
   QObject::connect(&port, &SerialPort::BytesArrived, [&](const QByteArray& b) { arrived += b; });
@@ -120,32 +120,32 @@ TEST(SerialPortTest, BytesCrossBothWaysAtAnyParityAndAFullBufferDrains) {
 
 TEST(SerialPortTest, EachOpenFailureNamesItsCause) {
   SerialPort port;
-  EXPECT_EQ(port.Open(QStringLiteral("/dev/ttyZRV-none"), {9600, Parity::None}).problem, PortProblem::Missing);
+  EXPECT_EQ(port.Open(QStringLiteral("/dev/ttyZRV-none"), {9600, kParityNone}).problem, PortProblem::Missing);
   QTemporaryFile file;
   ASSERT_TRUE(file.open());
-  EXPECT_EQ(port.Open(file.fileName(), {9600, Parity::None}).problem, PortProblem::NotSerial);
+  EXPECT_EQ(port.Open(file.fileName(), {9600, kParityNone}).problem, PortProblem::NotSerial);
 
   PtyPair line;
   line.LetGoOfFar();
-  EXPECT_EQ(port.Open(line.Path(), {12345, Parity::None}).problem, PortProblem::BadSetting);
+  EXPECT_EQ(port.Open(line.Path(), {12345, kParityNone}).problem, PortProblem::BadSetting);
   EXPECT_FALSE(port.IsOpen());
 
   // A second master on the same line, here or in another program, is refused and told who holds it.
-  ASSERT_FALSE(port.Open(line.Path(), {9600, Parity::None}));
+  ASSERT_FALSE(port.Open(line.Path(), {9600, kParityNone}));
   SerialPort second;
-  EXPECT_EQ(second.Open(line.Path(), {9600, Parity::None}).problem, PortProblem::Busy);
+  EXPECT_EQ(second.Open(line.Path(), {9600, kParityNone}).problem, PortProblem::Busy);
   port.Close();
   QProcess holder;
   holder.setStandardInputFile(line.Path());
   holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
   ASSERT_TRUE(holder.waitForStarted());
   ASSERT_TRUE(Until([&] { return !ProgramsHolding(line.Path()).isEmpty(); }));
-  const PortError busy = second.Open(line.Path(), {9600, Parity::None});
+  const PortError busy = second.Open(line.Path(), {9600, kParityNone});
   EXPECT_EQ(busy.problem, PortProblem::Busy);
   EXPECT_EQ(busy.detail, QStringLiteral("sleep (%1)").arg(holder.processId()));
   holder.kill();
   holder.waitForFinished();
-  EXPECT_FALSE(second.Open(line.Path(), {9600, Parity::None}));
+  EXPECT_FALSE(second.Open(line.Path(), {9600, kParityNone}));
 }
 
 // A user outside the port's group: as root, a child that has given up root tries; as another user,
@@ -157,7 +157,7 @@ TEST(SerialPortTest, APortTheUserMayNotOpenSaysHowToGetAccess) {
   if (::geteuid() != 0) {
     ASSERT_EQ(::chmod(path.constData(), 0), 0);
     SerialPort port;
-    EXPECT_EQ(port.Open(line.Path(), {9600, Parity::None}).problem, PortProblem::NoAccess);
+    EXPECT_EQ(port.Open(line.Path(), {9600, kParityNone}).problem, PortProblem::NoAccess);
     return;
   }
   ASSERT_EQ(::chmod(path.constData(), 0660), 0);
@@ -167,7 +167,7 @@ TEST(SerialPortTest, APortTheUserMayNotOpenSaysHowToGetAccess) {
     const gid_t nogroup = 65534;
     if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(65534) != 0) ::_exit(100);
     SerialPort port;
-    ::_exit(static_cast<int>(port.Open(line.Path(), {9600, Parity::None}).problem));
+    ::_exit(static_cast<int>(port.Open(line.Path(), {9600, kParityNone}).problem));
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -179,7 +179,7 @@ TEST(SerialPortTest, AnAdapterGoingAwayClosesThePortAndSaysSoOnce) {
   PtyPair line;
   line.LetGoOfFar();
   SerialPort port;
-  ASSERT_FALSE(port.Open(line.Path(), {115200, Parity::None}));
+  ASSERT_FALSE(port.Open(line.Path(), {115200, kParityNone}));
   QSignalSpy lost(&port, &SerialPort::Lost);
   line.CloseNear();
   ASSERT_TRUE(Until([&] { return lost.count() > 0; }));
@@ -220,7 +220,7 @@ TEST(PtyLineTest, CarriesBytesBothWaysThroughItsLinkAndCleansUp) {
     EXPECT_TRUE(QFileInfo(link).isSymLink());
 
     SerialPort tool;
-    ASSERT_FALSE(tool.Open(link, {115200, Parity::None}));
+    ASSERT_FALSE(tool.Open(link, {115200, kParityNone}));
     QByteArray toTool;
     QObject::connect(&tool, &SerialPort::BytesArrived, [&](const QByteArray& b) { toTool += b; });
     const QByteArray request = QByteArray::fromHex("11030000000f4762");
