@@ -37,6 +37,10 @@ class SerialPort : public QObject {
   bool Write(const QByteArray& bytes);
   // Bytes queued and not yet taken by the port's driver.
   qsizetype PendingWrite() const;
+  // Hands over at once (as BytesArrived) what has arrived and not yet been handed over, without
+  // waiting for the event loop to notice: before a time-out is judged, so that answers that came
+  // while the loop was held up elsewhere still count.
+  void ReadAvailable();
 
  signals:
   void BytesArrived(const QByteArray& bytes);

@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -42,6 +44,12 @@ bool SpeedCode(std::uint32_t rate, speed_t* code) {
     }
   }
   return false;
+}
+
+// Unix 98 pseudo-terminal slaves have majors 136 to 143.
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
 QString SystemText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
@@ -123,10 +131,15 @@ PortError SerialPort::Open(const QString& path, const LineSettings& settings) {
   ::cfsetispeed(&tio, speed);
   ::cfsetospeed(&tio, speed);
   // All at once: a pseudo-terminal refuses parity as a change of its own but takes (and ignores)
-  // it beside everything else.
+  // it beside everything else. Opened again with nothing else to change, parity is all it would
+  // be asked for: it has none to set, so it is asked for the rest.
   if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
     const int error = errno;
-    return refuse({PortProblem::BadSetting, SystemText(error)});
+    termios withoutParity = tio;
+    withoutParity.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
+    if (error != EINVAL || !IsPseudoTerminal(fd) || ::tcsetattr(fd, TCSANOW, &withoutParity) != 0) {
+      return refuse({PortProblem::BadSetting, SystemText(error)});
+    }
   }
   ::ioctl(fd, TIOCEXCL);
   ::tcflush(fd, TCIOFLUSH);
@@ -137,26 +150,28 @@ PortError SerialPort::Open(const QString& path, const LineSettings& settings) {
   impl_->readable = new QSocketNotifier(fd, QSocketNotifier::Read, this);
   impl_->writable = new QSocketNotifier(fd, QSocketNotifier::Write, this);
   impl_->writable->setEnabled(false);
-  connect(impl_->readable, &QSocketNotifier::activated, this, [this] {
-    std::array<char, 512> chunk{};
-    QByteArray got;
-    while (impl_->fd >= 0) {
-      const ssize_t n = ::read(impl_->fd, chunk.data(), chunk.size());
-      if (n > 0) {
-        got.append(chunk.data(), static_cast<qsizetype>(n));
-        continue;
-      }
-      const int error = errno;
-      if (n < 0 && (error == EAGAIN || error == EINTR)) break;
-      // A non-blocking tty reads 0 only once it has hung up: the adapter is gone.
-      if (!got.isEmpty()) emit BytesArrived(got);
-      Fail({PortProblem::Lost, n < 0 ? SystemText(error) : QString()});
-      return;
-    }
-    if (!got.isEmpty()) emit BytesArrived(got);
-  });
+  connect(impl_->readable, &QSocketNotifier::activated, this, &SerialPort::ReadAvailable);
   connect(impl_->writable, &QSocketNotifier::activated, this, [this] { Write({}); });
   return {};
+}
+
+void SerialPort::ReadAvailable() {
+  std::array<char, 512> chunk{};
+  QByteArray got;
+  while (impl_->fd >= 0) {
+    const ssize_t n = ::read(impl_->fd, chunk.data(), chunk.size());
+    if (n > 0) {
+      got.append(chunk.data(), static_cast<qsizetype>(n));
+      continue;
+    }
+    const int error = errno;
+    if (n < 0 && (error == EAGAIN || error == EINTR)) break;
+    // A non-blocking tty reads 0 only once it has hung up: the adapter is gone.
+    if (!got.isEmpty()) emit BytesArrived(got);
+    Fail({PortProblem::Lost, n < 0 ? SystemText(error) : QString()});
+    return;
+  }
+  if (!got.isEmpty()) emit BytesArrived(got);
 }
 
 void SerialPort::Close() { impl_->Release(); }

@@ -3,6 +3,7 @@
 #include <QWinEventNotifier>
 
 #include <array>
+#include <functional>
 #include <utility>
 
 #include "bus/serial_port.h"
@@ -44,6 +45,7 @@ struct SerialPort::Impl {
   // their own signals.
   QWinEventNotifier* readDone = nullptr;
   QWinEventNotifier* writeDone = nullptr;
+  std::function<bool()> startRead;
 
   static void Drop(QWinEventNotifier*& notifier) {
     if (notifier == nullptr) return;
@@ -125,7 +127,7 @@ PortError SerialPort::Open(const QString& path, const LineSettings& settings) {
   impl_->readDone = new QWinEventNotifier(impl_->readOp.hEvent, this);
   impl_->writeDone = new QWinEventNotifier(impl_->writeOp.hEvent, this);
 
-  auto startRead = [this]() -> bool {
+  impl_->startRead = [this]() -> bool {
     // Done at once or pending: either way the event is set on completion and the notifier takes
     // the bytes.
     if (ReadFile(impl_->handle, impl_->readBuffer.data(), static_cast<DWORD>(impl_->readBuffer.size()),
@@ -137,18 +139,7 @@ PortError SerialPort::Open(const QString& path, const LineSettings& settings) {
     Fail({PortProblem::Lost, SystemText(error)});
     return false;
   };
-  connect(impl_->readDone, &QWinEventNotifier::activated, this, [this, startRead] {
-    DWORD got = 0;
-    if (!GetOverlappedResult(impl_->handle, &impl_->readOp, &got, FALSE)) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_IO_INCOMPLETE) return;
-      Fail({PortProblem::Lost, SystemText(error)});
-      return;
-    }
-    const QByteArray bytes(impl_->readBuffer.data(), static_cast<qsizetype>(got));
-    if (!startRead()) return;
-    if (!bytes.isEmpty()) emit BytesArrived(bytes);
-  });
+  connect(impl_->readDone, &QWinEventNotifier::activated, this, &SerialPort::ReadAvailable);
   connect(impl_->writeDone, &QWinEventNotifier::activated, this, [this] {
     if (!impl_->writing) return;
     DWORD put = 0;
@@ -164,8 +155,22 @@ PortError SerialPort::Open(const QString& path, const LineSettings& settings) {
     impl_->inFlight.clear();
     Write({});
   });
-  if (!startRead()) return {PortProblem::Lost, {}};
+  if (!impl_->startRead()) return {PortProblem::Lost, {}};
   return {};
+}
+
+void SerialPort::ReadAvailable() {
+  if (!IsOpen() || WaitForSingleObject(impl_->readOp.hEvent, 0) != WAIT_OBJECT_0) return;
+  DWORD got = 0;
+  if (!GetOverlappedResult(impl_->handle, &impl_->readOp, &got, FALSE)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_INCOMPLETE) return;
+    Fail({PortProblem::Lost, SystemText(error)});
+    return;
+  }
+  const QByteArray bytes(impl_->readBuffer.data(), static_cast<qsizetype>(got));
+  if (!impl_->startRead()) return;
+  if (!bytes.isEmpty()) emit BytesArrived(bytes);
 }
 
 void SerialPort::Close() { impl_->Release(); }

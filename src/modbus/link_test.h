@@ -59,6 +59,12 @@ class LinkTest {
   // Which table answered reads: holding unless the slave refused function 03.
   RegisterTable Table() const { return table_; }
   const Rs485Registers& Registers() const { return registers_; }
+  // Requests sent so far, and how many the plan holds (a fallback to input registers sends one
+  // more).
+  std::uint32_t Sent() const { return input_.Sent; }
+  std::uint32_t Planned() const {
+    return static_cast<std::uint32_t>(plan_.Rounds > 0 ? plan_.Rounds : 0) * static_cast<std::uint32_t>(kPreviewReadCount);
+  }
 
   LinkTestResult Verdict(const UsbView& usb) const;
 

@@ -20,6 +20,8 @@ class ByteTransport {
   virtual void Close() = 0;
   // Hands bytes over for sending; false when the port has failed.
   virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
+  // Hands over, now, through OnReceived, what has arrived and not yet been handed over.
+  virtual void TakePending() {}
 
   // Bytes as they arrive.
   std::function<void(std::span<const std::uint8_t>)> OnReceived;

@@ -9,7 +9,17 @@ LinkTestRunner::LinkTestRunner(ByteTransport& transport, TimeSource& time, std::
     : transport_(transport), timer_(time, 1, false), nowUs_(std::move(nowUs)) {
   timer_.OnTimer = [this] {
     timer_.SetEnabled(false);
-    if (running_) Apply(test_->OnWake(nowUs_()));
+    if (!running_) return;
+    // An answer may wait unread while the loop was held up elsewhere: it came in time.
+    const std::uint64_t now = nowUs_();
+    transport_.TakePending();
+    if (!running_ || timer_.Enabled()) return;
+    if (settling_) {
+      settling_ = false;
+      Apply(test_->Start(now));
+      return;
+    }
+    Apply(test_->OnWake(now));
   };
 }
 
@@ -24,7 +34,7 @@ bool LinkTestRunner::Start(const modbus::LinkTestPlan& plan) {
   test_ = std::make_unique<modbus::LinkTest>(plan);
   running_ = true;
   transport_.OnReceived = [this](std::span<const std::uint8_t> bytes) {
-    if (running_) Apply(test_->OnReceived(bytes, nowUs_()));
+    if (running_ && !settling_) Apply(test_->OnReceived(bytes, nowUs_()));
   };
   transport_.OnError = [this](modbus::PortErrorKind kind) {
     if (running_) Apply(test_->OnPortError(kind));
@@ -34,12 +44,25 @@ bool LinkTestRunner::Start(const modbus::LinkTestPlan& plan) {
     Apply(test_->OnPortError(opened));
     return true;
   }
-  Apply(test_->Start(nowUs_()));
+  // The tail of an earlier master's exchange (a test cancelled a moment ago) may still be on its
+  // way: the first request goes out once a whole answer's time has passed, and what comes in
+  // until then is no answer of ours.
+  settling_ = true;
+  const std::optional<modbus::Request> first = modbus::PreviewRead(modbus::RegisterTable::Holding, plan.Slave, 0);
+  // The wire time of an exchange, and an adapter's own latency beside it.
+  constexpr std::uint64_t kAdapterLatencyUs = 10000;
+  const std::uint64_t settleUs =
+      first ? modbus::ResponseTimeoutUs(plan.Line.Baudrate, *first) - modbus::kTurnaroundAllowanceUs + kAdapterLatencyUs
+            : 0;
+  timer_.SetEnabled(false);
+  timer_.SetInterval(static_cast<int>(std::max<std::uint64_t>(1, (settleUs + 999) / 1000)));
+  timer_.SetEnabled(true);
   return true;
 }
 
 void LinkTestRunner::Cancel() {
   if (!running_) return;
+  settling_ = false;
   test_->Cancel();
   Finish();
 }

@@ -26,6 +26,8 @@ class LinkTestRunner {
   bool Start(const modbus::LinkTestPlan& plan);
   void Cancel();
   bool Running() const { return running_; }
+  // The test under way or last run; null before the first Start.
+  const modbus::LinkTest* Test() const { return test_.get(); }
 
   // Called once a test has ended (all reads done, a port error, or cancelled), the port closed.
   // The test holds what was seen; its Verdict wants what USB showed around it.
@@ -40,6 +42,7 @@ class LinkTestRunner {
   std::function<std::uint64_t()> nowUs_;
   std::unique_ptr<modbus::LinkTest> test_;
   bool running_ = false;
+  bool settling_ = false;  // opened, the first request not yet sent
 };
 
 }  // namespace zrv

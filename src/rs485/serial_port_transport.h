@@ -22,6 +22,7 @@ class SerialPortTransport final : public ByteTransport {
   modbus::PortErrorKind Open(const modbus::LineSettings& settings) override;
   void Close() override { port_.Close(); }
   bool Write(std::span<const std::uint8_t> bytes) override;
+  void TakePending() override { port_.ReadAvailable(); }
 
   const QString& Path() const { return path_; }
   // Why the last Open failed or the port went away; none while it works.
