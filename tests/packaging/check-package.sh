@@ -3,6 +3,8 @@
 # udev rule, lintian, the copyright file against LICENSE, the changelog against the version, the
 # AppStream metainfo and the desktop entry; then installs it with apt, starts the installed programs,
 # removes and purges it, and checks that nothing of it is left. Needs root (it installs the package).
+#   check-package.sh [PACKAGE.deb]   default: the package made here from build/default; given one,
+#                                    it checks that (the Debian 13 stage checks ours on Debian 13)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=build/default
@@ -12,9 +14,14 @@ for tool in lintian appstreamcli desktop-file-validate xwininfo Xvfb; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (bash scripts/setup.sh)"
 done
 
-(cd "$build" && cpack -G DEB >/dev/null)
-deb=$(ls "$build"/package/zrv-pc_*_amd64.deb | head -n 1)
-[ -f "$deb" ] || fail "no package built"
+if [ $# -gt 0 ]; then
+  deb=$1
+  [ -f "$deb" ] || fail "no package $deb"
+else
+  (cd "$build" && cpack -G DEB >/dev/null)
+  deb=$(ls "$build"/package/zrv-pc_*_amd64.deb | head -n 1)
+  [ -f "$deb" ] || fail "no package built"
+fi
 echo "package: $deb"
 version=$(dpkg-deb -f "$deb" Version)
 
@@ -121,7 +128,7 @@ done
 # A clean start: the same version already installed would not be unpacked again.
 status() { dpkg-query -W -f='${Status}' zrv-pc 2>/dev/null || true; }
 if [ -n "$(status)" ] && [ "$(status)" != "unknown ok not-installed" ]; then apt_get purge zrv-pc >/dev/null; fi
-apt_get install "./$deb" >/dev/null || fail "apt could not install the package"
+apt_get install "$(realpath "$deb")" >/dev/null || fail "apt could not install the package"
 env -u DISPLAY -u WAYLAND_DISPLAY zrv-cli status --json --simulate >/dev/null || fail "the installed zrv-cli does not run without a display"
 echo "--- desktop-file-validate"
 desktop-file-validate "$desktop" || fail "desktop entry does not validate"
