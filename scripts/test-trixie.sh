@@ -14,6 +14,15 @@ STAGE_NAME=trixie
 source scripts/lib/stage.sh
 
 in_root() { bash scripts/in-trixie-root.sh "$@"; }
+# mmdebstrap's output goes to a log, shown when making a root fails.
+roots() {
+  mkdir -p build
+  local r=0
+  bash scripts/setup-trixie.sh >build/setup-trixie-stage.log 2>&1 || r=$?
+  grep '^setup-trixie:' build/setup-trixie-stage.log
+  [ $r -eq 0 ] || tail -n 40 build/setup-trixie-stage.log
+  return $r
+}
 build() {
   in_root build sh -c '
     echo "$(g++ --version | head -n 1); Qt $(qtpaths6 --qt-version 2>/dev/null || echo ?)"
@@ -36,7 +45,7 @@ package() {
 }
 
 t_all=$SECONDS
-step "roots (build, clean)" bash scripts/setup-trixie.sh
+step "roots (build, clean)" roots
 if [ $rc -eq 0 ]; then
   step "build (plain Release)" build
   [ $rc -eq 0 ] && step "tests" tests

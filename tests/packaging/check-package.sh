@@ -66,12 +66,17 @@ for lib in libqt6widgets6 libqt6gui6 libqt6core6 libudev1 libc6 libstdc++6; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib"
 done
 
-rules=$(cat "$tree"/usr/lib/udev/rules.d/70-zrv-pc.rules "$tree"/lib/udev/rules.d/70-zrv-pc.rules 2>/dev/null || true)
+rules_file=$(grep -E '^(/usr)?/lib/udev/rules.d/70-zrv-pc.rules$' <<<"$files")
+rules=$(cat "$tree$rules_file")
 grep -q 'SUBSYSTEM=="hidraw"' <<<"$rules" || fail "rule does not match hidraw"
 grep -q 'ATTRS{product}=="ZRVXXX"' <<<"$rules" || fail "rule does not match the driver's product string"
 grep -q 'TAG+="uaccess"' <<<"$rules" || fail "rule does not grant uaccess"
 [ "$(grep -cv '^\s*\(#\|$\)' <<<"$rules")" -eq 1 ] || fail "rule file matches more than the driver"
 
+# The package's lintian overrides: the one tag whose reason packaging/CMakeLists.txt gives, and no other.
+overrides=$(grep -v '^\s*\(#\|$\)' "$tree/usr/share/lintian/overrides/zrv-pc" 2>/dev/null || true)
+[ "$overrides" = "zrv-pc: appstream-metadata-missing-modalias-provide ${rules_file#/}" ] \
+  || fail "unexpected lintian overrides: $overrides"
 echo "--- lintian"
 bash tests/packaging/lintian-check.sh "$deb" || fail "lintian"
 
