@@ -17,18 +17,18 @@ trixie_build_packages=(
 )
 # The clean root: a Debian 13 system as a user has it, plus what the package check starts the
 # package with (lintian, an X server and xwininfo, the desktop entry's and the metainfo's
-# validators, man, and python3 for its stand-in udevd socket).
+# validators, man, and python3 and mount for its stand-in udevd socket; mount is no longer
+# essential in Debian 13, though every installed system has it).
 trixie_clean_packages=(
   lintian
-  xvfb xauth x11-utils desktop-file-utils appstream man-db python3
+  xvfb xauth x11-utils desktop-file-utils appstream man-db python3 mount
 )
 
-# The key of root $1 (build or clean): its package list and the scripts that make it.
+# The key of root $1 (build or clean): the release, the mirror, its package list and the script that
+# makes it (so a change to the other root's list leaves this one be).
 trixie_key() {
   local -n list=trixie_$1_packages
-  local here
-  here=$(dirname "${BASH_SOURCE[0]}")
-  { printf '%s\n' "$trixie_suite" "$1" "${list[@]}"; cat "$here/trixie.sh" "$here/../setup-trixie.sh"; } \
-    | sha256sum | cut -c1-16
+  { printf '%s\n' "$trixie_suite" "$trixie_mirror" "$1" "${list[@]}"
+    cat "$(dirname "${BASH_SOURCE[0]}")/../setup-trixie.sh"; } | sha256sum | cut -c1-16
 }
 trixie_root() { echo "$trixie_cache/trixie-$1-$(trixie_key "$1")"; }
