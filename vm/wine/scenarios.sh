@@ -214,7 +214,7 @@ origin_y=0
 # Prints connected, not-connected or unknown; a found field also sets the window's client origin
 # (the field's background starts 124, 8 px into the client area).
 field_state() {
-  DISPLAY=$display import -window root "$scratch/screen.ppm" 2>/dev/null || { echo unknown; return; }
+  DISPLAY=$display import -window root -depth 8 "ppm:$scratch/screen.ppm" 2>/dev/null || { echo unknown; return; }
   local state x y
   read -r state x y < <(python3 "$ZRV_ROOT/vm/wine/field_colour.py" "$scratch/screen.ppm")
   if [ "$state" != unknown ]; then
