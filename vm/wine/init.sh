@@ -27,6 +27,8 @@ mount -t overlay overlay -o lowerdir=/host,upperdir=/rw/upper,workdir=/rw/work /
 r=/newroot
 mount -t proc proc $r/proc
 mount -t sysfs sysfs $r/sys
+# devtmpfs has no /dev/fd, which bash's process substitution needs.
+ln -sf /proc/self/fd /dev/fd
 mount -o bind /dev $r/dev
 mkdir -p $r/dev/pts $r/dev/shm
 mount -t devpts devpts $r/dev/pts

@@ -116,11 +116,11 @@ cli_info() {
 cli_status_watch() {
   local before after lines
   before=$(count_code 0b)
-  cli watch status --watch --count 25 --json || { why "status --watch exit status $?"; show watch; return 1; }
+  cli watch status --watch --count 25 --interval 40 --json || { why "status --watch exit status $?"; show watch; return 1; }
   head -n 2 "$scratch/watch.out" | sed 's/^/    | /'
   lines=$(grep -c '"supply_mv":' "$scratch/watch.out")
   after=$(count_code 0b)
-  note "FIGURE status --watch --count 25: $lines status lines, $((after - before)) commands 11 received by the driver"
+  note "FIGURE status --watch --count 25 --interval 40: $lines status lines, $((after - before)) commands 11 received by the driver"
   [ "$lines" -eq 25 ] || { why "$lines status lines, not 25"; return 1; }
   [ $((after - before)) -ge 25 ] || { why "the driver received $((after - before)) commands 11 for 25 lines"; return 1; }
 }
