@@ -38,14 +38,20 @@ if [ -z "${ZRV_VM_INNER:-}" ]; then
 fi
 
 [ "$(id -u)" -eq 0 ] || { log "must run as root"; exit 1; }
-winbuild="$(cd "${1:-$root/build/windows}" && pwd)"
-for exe in apps/zrv-cli/zrv-cli.exe apps/zrv-pc/zrv-pc.exe; do
-  [ -f "$winbuild/$exe" ] || { log "$winbuild/$exe not built"; exit 1; }
-done
-qt="${ZRV_QT_WINDOWS:-$(bash "$root/scripts/build-qt-windows.sh" --print-prefix)}"
-[ -f "$qt/bin/Qt6Core.dll" ] || { log "no Qt for Windows in $qt"; exit 1; }
 gxx=x86_64-w64-mingw32-g++-posix
-dll_dirs="$qt/bin:$(dirname "$($gxx -print-file-name=libstdc++-6.dll)"):$(dirname "$(realpath "$($gxx -print-file-name=libwinpthread-1.dll)")")"
+command -v $gxx >/dev/null || { log "$gxx is missing (the Windows stage installs it)"; exit 1; }
+# The backend scenario alone needs neither the Windows build nor Qt.
+winbuild=""
+dll_dirs=""
+if [ "${ZRV_WINE_SCENARIOS:-}" != backend ]; then
+  winbuild="$(cd "${1:-$root/build/windows}" && pwd)"
+  for exe in apps/zrv-cli/zrv-cli.exe apps/zrv-pc/zrv-pc.exe; do
+    [ -f "$winbuild/$exe" ] || { log "$winbuild/$exe not built"; exit 1; }
+  done
+  qt="${ZRV_QT_WINDOWS:-$(bash "$root/scripts/build-qt-windows.sh" --print-prefix)}"
+  [ -f "$qt/bin/Qt6Core.dll" ] || { log "no Qt for Windows in $qt"; exit 1; }
+  dll_dirs="$qt/bin:$(dirname "$($gxx -print-file-name=libstdc++-6.dll)"):$(dirname "$(realpath "$($gxx -print-file-name=libwinpthread-1.dll)")")"
+fi
 
 for tool in qemu-system-x86_64 cpio wine wineserver Xvfb xdotool xwininfo import; do
   command -v "$tool" >/dev/null || { log "$tool is missing (scripts/setup.sh and the Windows stage install it)"; exit 1; }
@@ -85,6 +91,14 @@ cmake -S "$here/guest" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZRV_WARNINGS_AS_
   { cat "$work/cmake.log"; exit 1; }
 cmake --build "$build" -j2 --target zrv-uhid-driver >"$work/build.log" 2>&1 || { tail -n 60 "$work/build.log"; exit 1; }
 driver_bin="$build/apps/zrv-uhid-driver/zrv-uhid-driver"
+# Our Win32 backend alone, without Qt, linked statically: it needs no DLL folder.
+backend_exe="$work/wine-backend/zrv-wine-backend.exe"
+mkdir -p "$work/wine-backend"
+if [ ! -f "$backend_exe" ] || [ -n "$(find "$here/wine/backend_check.cpp" "$root/src/link/platform" -newer "$backend_exe" -print -quit)" ]; then
+  log "building zrv-wine-backend.exe"
+  $gxx -std=c++20 -O1 -Wall -Wextra -Werror -I"$root/src" -o "$backend_exe" "$here/wine/backend_check.cpp" \
+    "$root"/src/link/platform/win32/*.cpp -lhid -lsetupapi -luser32 -static || exit 1
+fi
 
 # --- the wine prefix, made once ----------------------------------------------------------------
 # Keyed by what it is made of: wine's version and the recipe.
@@ -124,6 +138,7 @@ echo "$here/wine/scenarios.sh" >"$rootfs/etc/zrv-guest-script"
   printf 'ZRV_WIN_BUILD=%q\n' "$winbuild"
   printf 'ZRV_DLL_DIRS=%q\n' "$dll_dirs"
   printf 'ZRV_DRIVER=%q\n' "$driver_bin"
+  printf 'ZRV_BACKEND_EXE=%q\n' "$backend_exe"
   printf 'ZRV_WINEPREFIX=%q\n' "$prefix"
   printf 'ZRV_WINE_SCENARIOS=%q\n' "${ZRV_WINE_SCENARIOS:-}"
 } >"$rootfs/etc/zrv-wine.env"

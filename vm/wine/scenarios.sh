@@ -97,6 +97,31 @@ wait_listed() {
 }
 
 # --- scenarios ---------------------------------------------------------------------------------------
+# Our Win32 backend alone (vm/wine/backend_check.cpp), the driver unplugged and replugged when
+# it asks.
+backend() {
+  local pid i status
+  start_driver backend || return 1
+  timeout -k 5 150 wine "$ZRV_BACKEND_EXE" </dev/null >"$scratch/backend.out" 2>"$scratch/backend.err" &
+  pid=$!
+  for step in "unplug now" "replug now"; do
+    for i in $(seq 1 900); do
+      grep -q "^$step" "$scratch/backend.out" && break
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    grep -q "^$step" "$scratch/backend.out" || break
+    kill -USR1 "$driver_pid"
+  done
+  wait "$pid"
+  status=$?
+  sed -i 's/\r$//' "$scratch/backend.out"
+  show backend 20
+  [ "$status" -eq 0 ] || { why "zrv-wine-backend.exe ended with $status"; return 1; }
+  [ "$(awk '$1 == "OUT" {print $2 " " substr($3, 1, 4)}' "$record")" = "64 010a" ] ||
+    { why "the driver did not receive exactly one whole command 10: $(awk '{print $2, substr($3, 1, 4)}' "$record")"; return 1; }
+}
+
 # zrv-cli.exe on one driver: list, info, status --watch, registers, modbus set with its read-back.
 cli_list() {
   start_driver cli || return 1
@@ -344,10 +369,11 @@ note "FIGURE wineboot in the guest: $(( ($(now_ms) - t0) / 1000 )) s"
 
 passed=0
 total=0
-all="cli-list cli-info cli-status-watch cli-registers cli-modbus-set cli-unplug no-report-ids short-replies
+all="backend cli-list cli-info cli-status-watch cli-registers cli-modbus-set cli-unplug no-report-ids short-replies
   reply-delay window-polls window-save window-replug"
 for scenario in ${ZRV_WINE_SCENARIOS:-$all}; do
   case $scenario in
+    backend) run_case backend backend ;;
     cli-list) run_case cli-list cli_list ;;
     cli-info) run_case cli-info cli_info ;;
     cli-status-watch) run_case cli-status-watch cli_status_watch ;;
