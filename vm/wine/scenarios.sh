@@ -371,7 +371,8 @@ passed=0
 total=0
 all="backend cli-list cli-info cli-status-watch cli-registers cli-modbus-set cli-unplug no-report-ids short-replies
   reply-delay window-polls window-save window-replug"
-for scenario in ${ZRV_WINE_SCENARIOS:-$all}; do
+[ "${ZRV_WINE_SCENARIOS:-all}" = all ] && ZRV_WINE_SCENARIOS=$all
+for scenario in $ZRV_WINE_SCENARIOS; do
   case $scenario in
     backend) run_case backend backend ;;
     cli-list) run_case cli-list cli_list ;;
