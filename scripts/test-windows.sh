@@ -45,9 +45,12 @@ qt() {
 build() { cmake --preset windows >/dev/null && cmake --build --preset windows; }
 # Our Win32 backend, and zrv-cli.exe and zrv-pc.exe, under wine inside the qemu VM, against the
 # virtual driver on the guest's real uhid/hidraw (vm/README.md). Needs root, as the VM test does.
-# The stage runs the backend's scenario; ZRV_WINE_SCENARIOS=all adds those of the two programs, which
-# have run in the guest with their Linux builds but not yet under wine.
-vm_wine() { ZRV_WINE_SCENARIOS=${ZRV_WINE_SCENARIOS:-backend} bash vm/run-vm-wine-test.sh build/windows; }
+# The stage runs the backend's scenarios; ZRV_WINE_SCENARIOS=all adds those of the two programs,
+# which have run in the guest with their Linux builds but not yet under wine.
+vm_wine() {
+  ZRV_WINE_SCENARIOS=${ZRV_WINE_SCENARIOS:-backend backend-unnumbered backend-short backend-delay} \
+    bash vm/run-vm-wine-test.sh build/windows
+}
 # Now and then a case under wine dies at once with no output, or hangs after its last line (gtest's
 # "PASSED" printed, the process not ending): the windows test preset runs a failed case once more,
 # bounds each run at 60 s (a case takes at most a few seconds), and the stage counts those reruns.

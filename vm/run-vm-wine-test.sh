@@ -40,10 +40,10 @@ fi
 [ "$(id -u)" -eq 0 ] || { log "must run as root"; exit 1; }
 gxx=x86_64-w64-mingw32-g++-posix
 command -v $gxx >/dev/null || { log "$gxx is missing (the Windows stage installs it)"; exit 1; }
-# The backend scenario alone needs neither the Windows build nor Qt.
+# The backend's scenarios need neither the Windows build nor Qt.
 winbuild=""
 dll_dirs=""
-if [ "${ZRV_WINE_SCENARIOS:-}" != backend ]; then
+if [[ " ${ZRV_WINE_SCENARIOS:-all} " =~ \ (all|cli-|no-report-ids|short-replies|reply-delay|window-) ]]; then
   winbuild="$(cd "${1:-$root/build/windows}" && pwd)"
   for exe in apps/zrv-cli/zrv-cli.exe apps/zrv-pc/zrv-pc.exe; do
     [ -f "$winbuild/$exe" ] || { log "$winbuild/$exe not built"; exit 1; }

@@ -2,9 +2,10 @@
 // in the VM. vm/wine/scenarios.sh runs it and drives the driver from outside; it prints one line per
 // step and exits 0 only when every step held:
 //   found      the driver among the HID interfaces by its product string, 64-byte reports
-//   exchange   command 10 written whole (wine counts one byte less) and its reply read: ID 1, code 10
+//   exchange   command 10 written whole (wine counts one byte less) and its reply read
 //   unplug     prints "unplug now", then the pending read ends failed and a change is notified
 //   replug     prints "replug now", then a change is notified and a scan finds the driver again
+// (the last two in the plain mode; see main for the others)
 #include <windows.h>
 
 #include <array>
@@ -59,9 +60,39 @@ std::optional<std::string> FindDriver(zrv::Win32HidPlatform& platform, zrv::THid
   return std::nullopt;
 }
 
+// Writes one command (report ID id) and reads the next report; false when none came within ms.
+bool Exchange(zrv::Win32HidPlatform& platform, zrv::HidHandle writer, zrv::HidHandle reader, std::uint8_t id,
+              std::uint8_t code, std::array<std::uint8_t, 64>& reply, std::uint32_t& got, int ms,
+              bool* pendingAt100 = nullptr) {
+  std::uint32_t error = 0;
+  if (!platform.StartRead(reader, reply.data(), reply.size(), error)) return false;
+  std::array<std::uint8_t, 64> command{};
+  command[0] = id;
+  command[1] = code;
+  std::uint32_t written = 0;
+  const bool wrote = platform.Write(writer, command.data(), command.size(), written);
+  // wine counts 63 of the 64 bytes (the report ID left out); Windows counts 64.
+  Step(wrote, "command " + std::to_string(code) + " written, " + std::to_string(written) + " bytes counted");
+  if (pendingAt100 != nullptr) {
+    PumpUntil(100, [] { return false; });
+    *pendingAt100 = platform.WaitRead(reader, 0) == zrv::HidWaitResult::Pending;
+  }
+  const bool done = PumpUntil(ms, [&] { return platform.WaitRead(reader, 0) == zrv::HidWaitResult::Completed; });
+  if (!done) platform.CancelRead(reader);
+  got = 0;
+  return done && platform.GetReadResult(reader, got);
+}
+
 }  // namespace
 
-int main() {
+// Modes, one per way the scenarios start the driver:
+//   plain       exchange, unplug with a read pending, replug
+//   unnumbered  --no-report-ids: reports carry ID 0 in front, 63 bytes of data
+//   short       --short-replies 20 --short-code 11: the short status reply never arrives, the
+//               identity reply after it does
+//   delay       --reply-delay 400: the reply is still pending 100 ms after the command, then comes
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "plain";
   zrv::Win32HidPlatform platform;
   int changes = 0;
   platform.SetChangeNotification([&changes] { ++changes; });
@@ -76,6 +107,7 @@ int main() {
                              std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count()) +
                              " ms");
   if (!path) return 1;
+  // Without report IDs the HID class driver still counts a (zero) ID byte in front.
   Step(caps.InputReportByteLength == 64 && caps.OutputReportByteLength == 64,
        "report lengths in " + std::to_string(caps.InputReportByteLength) + ", out " +
            std::to_string(caps.OutputReportByteLength));
@@ -86,29 +118,43 @@ int main() {
   if (writer == zrv::kInvalidHidHandle || reader == zrv::kInvalidHidHandle) return 1;
 
   std::array<std::uint8_t, 64> reply{};
-  std::uint32_t error = 0;
-  Step(platform.StartRead(reader, reply.data(), reply.size(), error), "read started");
-  std::array<std::uint8_t, 64> command{};
-  command[0] = 1;   // report ID
-  command[1] = 10;  // identity request
-  std::uint32_t written = 0;
-  const bool wrote = platform.Write(writer, command.data(), command.size(), written);
-  // wine counts 63 of the 64 bytes (the report ID left out); Windows counts 64.
-  Step(wrote, "command 10 written, " + std::to_string(written) + " bytes counted");
-  bool done = PumpUntil(5000, [&] { return platform.WaitRead(reader, 0) == zrv::HidWaitResult::Completed; });
   std::uint32_t got = 0;
-  const bool read = done && platform.GetReadResult(reader, got);
-  Step(read && got == 64 && reply[0] == 1 && reply[1] == 10,
-       "identity reply read: " + std::to_string(got) + " bytes, ID " + std::to_string(reply[0]) + ", code " +
-           std::to_string(reply[1]));
+  auto replyText = [&] {
+    return std::to_string(got) + " bytes, ID " + std::to_string(reply[0]) + ", code " + std::to_string(reply[1]) +
+           ", byte 2 " + std::to_string(reply[2]);
+  };
+  if (mode == "unnumbered") {
+    const bool read = Exchange(platform, writer, reader, 0, 10, reply, got, 5000);
+    Step(read && got == 64 && reply[0] == 0 && reply[1] == 10 && reply[2] == 125,
+         "identity reply read with ID 0: " + replyText());
+    return failures == 0 ? 0 : 1;
+  }
+  if (mode == "short") {
+    const bool status = Exchange(platform, writer, reader, 1, 11, reply, got, 1500);
+    Step(!status, "no status reply (20 bytes, shorter than declared)");
+    const bool identity = Exchange(platform, writer, reader, 1, 10, reply, got, 5000);
+    Step(identity && got == 64 && reply[1] == 10, "the whole identity reply read: " + replyText());
+    return failures == 0 ? 0 : 1;
+  }
+  if (mode == "delay") {
+    bool pending = false;
+    const bool read = Exchange(platform, writer, reader, 1, 10, reply, got, 5000, &pending);
+    Step(pending, "the reply still pending 100 ms after the command");
+    Step(read && got == 64 && reply[1] == 10, "the late identity reply read: " + replyText());
+    return failures == 0 ? 0 : 1;
+  }
+
+  const bool read = Exchange(platform, writer, reader, 1, 10, reply, got, 5000);
+  Step(read && got == 64 && reply[0] == 1 && reply[1] == 10 && reply[2] == 125, "identity reply read: " + replyText());
 
   // Unplugged while a read is pending: the read ends failed, the change window hears of it.
+  std::uint32_t error = 0;
   Step(platform.StartRead(reader, reply.data(), reply.size(), error), "read started before the unplug");
   const int before = changes;
   std::printf("unplug now\n");
   std::fflush(stdout);
-  done = PumpUntil(30000, [&] { return platform.WaitRead(reader, 0) == zrv::HidWaitResult::Completed; });
-  Step(done && !platform.GetReadResult(reader, got), "the pending read ended failed");
+  const bool ended = PumpUntil(30000, [&] { return platform.WaitRead(reader, 0) == zrv::HidWaitResult::Completed; });
+  Step(ended && !platform.GetReadResult(reader, got), "the pending read ended failed");
   Step(PumpUntil(30000, [&] { return changes > before; }), "the removal notified");
   platform.Close(reader);
   platform.Close(writer);

@@ -97,12 +97,13 @@ wait_listed() {
 }
 
 # --- scenarios ---------------------------------------------------------------------------------------
-# Our Win32 backend alone (vm/wine/backend_check.cpp), the driver unplugged and replugged when
-# it asks.
-backend() {
-  local pid i status
-  start_driver backend || return 1
-  timeout -k 5 150 wine "$ZRV_BACKEND_EXE" </dev/null >"$scratch/backend.out" 2>"$scratch/backend.err" &
+# Our Win32 backend alone (vm/wine/backend_check.cpp). backend_run MODE DRIVER-OPTIONS...: the
+# program in that mode beside a fresh driver, which is unplugged and replugged when it asks.
+backend_run() {
+  local mode=$1 pid i status
+  shift
+  start_driver "backend-$mode" "$@" || return 1
+  timeout -k 5 150 wine "$ZRV_BACKEND_EXE" "$mode" </dev/null >"$scratch/backend.out" 2>"$scratch/backend.err" &
   pid=$!
   for step in "unplug now" "replug now"; do
     for i in $(seq 1 900); do
@@ -117,10 +118,20 @@ backend() {
   status=$?
   sed -i 's/\r$//' "$scratch/backend.out"
   show backend 20
-  [ "$status" -eq 0 ] || { why "zrv-wine-backend.exe ended with $status"; return 1; }
-  [ "$(awk '$1 == "OUT" {print $2 " " substr($3, 1, 4)}' "$record")" = "64 010a" ] ||
-    { why "the driver did not receive exactly one whole command 10: $(awk '{print $2, substr($3, 1, 4)}' "$record")"; return 1; }
+  note "FIGURE reports the driver received: $(awk '$1 == "OUT" {printf "%s bytes %s, ", $2, substr($3, 1, 4)}' "$record")"
+  [ "$status" -eq 0 ] || { why "zrv-wine-backend.exe $mode ended with $status"; return 1; }
 }
+backend() {
+  backend_run plain || return 1
+  [ "$(awk '$1 == "OUT" {print $2 " " substr($3, 1, 4)}' "$record")" = "64 010a" ] ||
+    { why "the driver did not receive exactly one whole command 10"; return 1; }
+}
+backend_unnumbered() { backend_run unnumbered --no-report-ids; }
+backend_short() {
+  backend_run short --short-replies 20 --short-code 11 || return 1
+  [ "$(recorded_codes | tr '\n' ' ')" = "0b 0a " ] || { why "the driver did not receive 11 then 10"; return 1; }
+}
+backend_delay() { backend_run delay --reply-delay 400; }
 
 # zrv-cli.exe on one driver: list, info, status --watch, registers, modbus set with its read-back.
 cli_list() {
@@ -369,12 +380,15 @@ note "FIGURE wineboot in the guest: $(( ($(now_ms) - t0) / 1000 )) s"
 
 passed=0
 total=0
-all="backend cli-list cli-info cli-status-watch cli-registers cli-modbus-set cli-unplug no-report-ids short-replies
+all="backend backend-unnumbered backend-short backend-delay cli-list cli-info cli-status-watch cli-registers cli-modbus-set cli-unplug no-report-ids short-replies
   reply-delay window-polls window-save window-replug"
 [ "${ZRV_WINE_SCENARIOS:-all}" = all ] && ZRV_WINE_SCENARIOS=$all
 for scenario in $ZRV_WINE_SCENARIOS; do
   case $scenario in
     backend) run_case backend backend ;;
+    backend-unnumbered) run_case backend-unnumbered backend_unnumbered ;;
+    backend-short) run_case backend-short backend_short ;;
+    backend-delay) run_case backend-delay backend_delay ;;
     cli-list) run_case cli-list cli_list ;;
     cli-info) run_case cli-info cli_info ;;
     cli-status-watch) run_case cli-status-watch cli_status_watch ;;
