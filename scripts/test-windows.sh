@@ -13,7 +13,7 @@ source scripts/lib/stage.sh
 setup() {
   ensure_packages g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev \
     binutils-mingw-w64-x86-64 wine wine64 googletest qt6-base-dev-tools ninja-build cmake dpkg-dev \
-    fonts-wine nsis xvfb x11-utils
+    fonts-wine nsis xvfb x11-utils qemu-system-x86 busybox-static cpio xdotool imagemagick
 }
 
 # A wine prefix of our own, outside the checkout. The server stays up for the whole stage, and the
@@ -43,6 +43,14 @@ qt() {
   bash scripts/build-qt-windows.sh
 }
 build() { cmake --preset windows >/dev/null && cmake --build --preset windows; }
+# Our Win32 backend, and zrv-cli.exe and zrv-pc.exe, under wine inside the qemu VM, against the
+# virtual driver on the guest's real uhid/hidraw (vm/README.md). Needs root, as the VM test does.
+# The stage runs the backend's scenarios; ZRV_WINE_SCENARIOS=all adds those of the two programs,
+# which have run in the guest with their Linux builds but not yet under wine.
+vm_wine() {
+  ZRV_WINE_SCENARIOS=${ZRV_WINE_SCENARIOS:-backend backend-unnumbered backend-short backend-delay} \
+    bash vm/run-vm-wine-test.sh build/windows
+}
 # Now and then a case under wine dies at once with no output, or hangs after its last line (gtest's
 # "PASSED" printed, the process not ending): the windows test preset runs a failed case once more,
 # bounds each run at 60 s (a case takes at most a few seconds), and the stage counts those reruns.
@@ -95,6 +103,7 @@ step "setup (mingw-w64, wine)" setup
 [ $rc -eq 0 ] && step "wine prefix" wine_up
 [ $rc -eq 0 ] && step "build" build
 if [ $rc -eq 0 ]; then
+  step "VM: zrv-cli.exe and zrv-pc.exe under wine beside the virtual driver" vm_wine
   step "tests under wine" tests
   step "zip and its DLL check" package
   [ $rc -eq 0 ] && step "installer under wine" installer

@@ -266,6 +266,9 @@ int Run(const zrv::uhid::DriverOptions& options) {
       uhid_event event;
       if (driverNode->Read(event)) {
         if (event.type == UHID_OPEN && bridge->OpenCount() == 0) Log("opened");
+        // The model's clock as the command arrives: a reply delay counts from here, not from the
+        // last wake-up, which may be long past for an idle driver.
+        driver.Advance(NowMs());
         bridge->OnEvent(event);
       }
     }

@@ -3,6 +3,8 @@
 # udev rule, lintian, the copyright file against LICENSE, the changelog against the version, the
 # AppStream metainfo and the desktop entry; then installs it with apt, starts the installed programs,
 # removes and purges it, and checks that nothing of it is left. Needs root (it installs the package).
+#   check-package.sh [PACKAGE.deb]   default: the package made here from build/default; given one,
+#                                    it checks that (the Debian 13 stage checks ours on Debian 13)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=build/default
@@ -12,9 +14,14 @@ for tool in lintian appstreamcli desktop-file-validate xwininfo Xvfb; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (bash scripts/setup.sh)"
 done
 
-(cd "$build" && cpack -G DEB >/dev/null)
-deb=$(ls "$build"/package/zrv-pc_*_amd64.deb | head -n 1)
-[ -f "$deb" ] || fail "no package built"
+if [ $# -gt 0 ]; then
+  deb=$1
+  [ -f "$deb" ] || fail "no package $deb"
+else
+  (cd "$build" && cpack -G DEB >/dev/null)
+  deb=$(ls "$build"/package/zrv-pc_*_amd64.deb | head -n 1)
+  [ -f "$deb" ] || fail "no package built"
+fi
 echo "package: $deb"
 version=$(dpkg-deb -f "$deb" Version)
 
@@ -59,12 +66,17 @@ for lib in libqt6widgets6 libqt6gui6 libqt6core6 libudev1 libc6 libstdc++6; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib"
 done
 
-rules=$(cat "$tree"/usr/lib/udev/rules.d/70-zrv-pc.rules "$tree"/lib/udev/rules.d/70-zrv-pc.rules 2>/dev/null || true)
+rules_file=$(grep -E '^(/usr)?/lib/udev/rules.d/70-zrv-pc.rules$' <<<"$files")
+rules=$(cat "$tree$rules_file")
 grep -q 'SUBSYSTEM=="hidraw"' <<<"$rules" || fail "rule does not match hidraw"
 grep -q 'ATTRS{product}=="ZRVXXX"' <<<"$rules" || fail "rule does not match the driver's product string"
 grep -q 'TAG+="uaccess"' <<<"$rules" || fail "rule does not grant uaccess"
 [ "$(grep -cv '^\s*\(#\|$\)' <<<"$rules")" -eq 1 ] || fail "rule file matches more than the driver"
 
+# The package's lintian overrides: the one tag whose reason packaging/CMakeLists.txt gives, and no other.
+overrides=$(grep -v '^\s*\(#\|$\)' "$tree/usr/share/lintian/overrides/zrv-pc" 2>/dev/null || true)
+[ "$overrides" = "zrv-pc: appstream-metadata-missing-modalias-provide ${rules_file#/}" ] \
+  || fail "unexpected lintian overrides: $overrides"
 echo "--- lintian"
 bash tests/packaging/lintian-check.sh "$deb" || fail "lintian"
 
@@ -121,7 +133,7 @@ done
 # A clean start: the same version already installed would not be unpacked again.
 status() { dpkg-query -W -f='${Status}' zrv-pc 2>/dev/null || true; }
 if [ -n "$(status)" ] && [ "$(status)" != "unknown ok not-installed" ]; then apt_get purge zrv-pc >/dev/null; fi
-apt_get install "./$deb" >/dev/null || fail "apt could not install the package"
+apt_get install "$(realpath "$deb")" >/dev/null || fail "apt could not install the package"
 env -u DISPLAY -u WAYLAND_DISPLAY zrv-cli status --json --simulate >/dev/null || fail "the installed zrv-cli does not run without a display"
 echo "--- desktop-file-validate"
 desktop-file-validate "$desktop" || fail "desktop entry does not validate"
