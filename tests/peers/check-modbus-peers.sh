@@ -7,7 +7,7 @@ cd "$(dirname "$0")/../.."
 build=${1:-build/default}
 driver=$build/apps/zrv-uhid-driver/zrv-uhid-driver
 cli=$build/apps/zrv-cli/zrv-cli
-for tool in "$driver" "$cli"; do
+for tool in "$driver" "$cli" "$build/tests/peers/zrv-peer-read"; do
   [ -x "$tool" ] || { echo "FAIL: $tool not built"; exit 1; }
 done
 # Debian's own Python: its pymodbus and pyserial, whatever other python3 comes first on PATH.
@@ -86,11 +86,27 @@ else
 fi
 
 # --- (b) our client reads a pymodbus server ---------------------------------------------------
+# A socat pair keeps both terminal ends open itself, and our port refuses a line another program
+# holds: it must say so, naming socat.
+socat pty,raw,echo=0,link="$work/sa" pty,raw,echo=0,link="$work/sb" 2>"$work/socat.log" &
+pids+=($!)
+if wait_for "$work/sb"; then
+  timeout 10 "$build/tests/peers/zrv-peer-read" "$work/sb" 23 38400 >"$work/busy.json" 2>&1
+  if grep -q '"verdict":"port-error"' "$work/busy.json" && grep -q 'socat' "$work/busy.json"; then
+    pass "a socat pair's end is refused as held by socat"
+  else
+    fail "a socat pair's end: $(cat "$work/busy.json")"
+  fi
+else
+  fail "socat made no pair: $(cat "$work/socat.log")"
+fi
+
+# So the server and our client meet on a pair that holds neither end.
 a=$work/a
 b=$work/b
-socat pty,raw,echo=0,link="$a" pty,raw,echo=0,link="$b" 2>"$work/socat.log" &
+"$python" tests/peers/pty_pair.py "$a" "$b" 2>"$work/pair.log" &
 pids+=($!)
-wait_for "$a" && wait_for "$b" || { fail "socat made no pair: $(cat "$work/socat.log")"; exit 1; }
+wait_for "$a" && wait_for "$b" || { fail "no pseudo-terminal pair: $(cat "$work/pair.log")"; exit 1; }
 "$python" tests/peers/modbus_rtu_server.py "$a" 23 38400 2>"$work/server.log" &
 pids+=($!)
 sleep 1  # the server opens its port
@@ -103,38 +119,46 @@ else
   fail "pymodbus server to mbpoll: [$peer] $(cat "$work/poll.err" "$work/server.log")"
 fi
 
-if "$cli" --help 2>&1 | grep -q 'bus read'; then
-  timeout 10 "$cli" bus read --port "$b" --slave-id 23 --baud 38400 --parity none --json >"$work/read.json" 2>"$work/read.err"
-  # Holding register N holds 1000 + N, input register N 2000 + N: every value read must be one
-  # of those at its own address.
-  verdict=$("$python" - "$work/read.json" <<'PY'
+# Holding register N holds 1000 + N, input register N 2000 + N: every value read must be one of
+# those at its own address, and all 25 of the driver's registers must have been read.
+check_read() {  # what, JSON file, error file
+  local verdict
+  verdict=$("$python" - "$2" <<'PY'
 import json, sys
 try:
     doc = json.load(open(sys.argv[1]))
 except ValueError as e:
     print("no JSON:", e); sys.exit()
-seen, bad = 0, []
+seen, bad = set(), []
 def walk(node):
-    global seen
     if isinstance(node, dict):
         addr, value = node.get("addr", node.get("address")), node.get("value")
         if isinstance(addr, int) and isinstance(value, int):
-            seen += 1
+            seen.add(addr)
             if value not in (1000 + addr, 2000 + addr): bad.append((addr, value))
         for v in node.values(): walk(v)
     elif isinstance(node, list):
         for v in node: walk(v)
 walk(doc)
-print("ok %d" % seen if seen and not bad else "read %d, wrong %s" % (seen, bad))
+want = set(range(0, 11)) | set(range(100, 114))
+print("ok %d" % len(seen) if seen == want and not bad else "read %s, wrong %s" % (sorted(seen), bad))
 PY
 )
   if [[ $verdict == ok* ]]; then
-    pass "zrv-cli bus read from pymodbus: ${verdict#ok } registers, each the server's value"
+    pass "$1 from pymodbus: ${verdict#ok } registers, each the server's value"
   else
-    fail "zrv-cli bus read from pymodbus: $verdict $(cat "$work/read.err")"
+    fail "$1 from pymodbus: $verdict $(cat "$3")"
   fi
+}
+
+timeout 10 "$build/tests/peers/zrv-peer-read" "$b" 23 38400 >"$work/peer.json" 2>"$work/peer.err"
+check_read "our link check's reads (zrv-peer-read)" "$work/peer.json" "$work/peer.err"
+
+if "$cli" --help 2>&1 | grep -q 'bus read'; then
+  timeout 10 "$cli" bus read --port "$b" --slave-id 23 --baud 38400 --parity none --json >"$work/read.json" 2>"$work/read.err"
+  check_read "zrv-cli bus read" "$work/read.json" "$work/read.err"
 else
-  echo "SKIP: zrv-cli has no 'bus read' yet: our client against the pymodbus server not checked"
+  echo "SKIP: zrv-cli has no 'bus read' yet: that command against the pymodbus server not checked"
 fi
 
 [ "$failures" -eq 0 ]
