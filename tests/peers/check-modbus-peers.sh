@@ -85,6 +85,23 @@ else
   fail "slave 18: $(cat "$work/poll.err")"
 fi
 
+# The same driver on a serial port (--rs485): one end of a pair, mbpoll on the other.
+"$python" tests/peers/pty_pair.py "$work/sp" "$work/tool" 2>"$work/pair.log" &
+pids+=($!)
+if wait_for "$work/sp" && wait_for "$work/tool"; then
+  "$driver" --no-hid --lively --rs485 "$work/sp" --slave-id 17 --baud 38400 --parity none 2>"$work/serial.log" &
+  pids+=($!)
+  sleep 0.3  # the driver opens its port
+  holding=$(poll -a 17 -t 4 -r 1 -c 11 "$work/tool")
+  if [ "$holding" = "$expected" ]; then
+    pass "zrv-uhid-driver --rs485 on a serial port: mbpoll read holding registers 0-10"
+  else
+    fail "--rs485: got [$(tr '\n' ' ' <<<"$holding")] $(cat "$work/poll.err" "$work/serial.log")"
+  fi
+else
+  fail "no pseudo-terminal pair: $(cat "$work/pair.log")"
+fi
+
 # --- (b) our client reads a pymodbus server ---------------------------------------------------
 # A socat pair keeps both terminal ends open itself, and our port refuses a line another program
 # holds: it must say so, naming socat.

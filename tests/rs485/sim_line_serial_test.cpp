@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "bus/pty_line.h"
+#include "protocol/report_framing.h"
 #include "rs485/link_test_runner.h"
 #include "rs485/serial_port_transport.h"
 #include "rs485/sim_line_pty.h"
@@ -78,9 +79,13 @@ TEST(SimLineSerialTest, TheFarEndOnASerialPortAnswersAndFollowsASave) {
 
   EXPECT_EQ(RunLinkTest(pair.a.PortPath(), *model, {38400, 0}, 17), modbus::LinkVerdict::Ok);
 
-  // What a Save over USB leaves behind: the driver at new settings. The far end reopens there,
-  // and a master at the new settings and address is answered.
-  model->WithDriver([](sim::SimulatedDriver& d) { d.Model().Modbus = {115200, 2, 5}; });
+  // A Save over USB, as the tool frames it: the far end reopens at the new settings, and a master
+  // at the new settings and address is answered.
+  const auto payload = BuildWriteModbusSettingsPayload({115200, 2, 5});
+  OutputReport save;
+  ASSERT_TRUE(FrameReport(payload.data(), static_cast<std::uint32_t>(payload.size()),
+                          static_cast<std::uint32_t>(sim::kReportLength), save));
+  model->WithDriver([&](sim::SimulatedDriver& d) { ASSERT_TRUE(d.OnOutputReport(save.Buffer.data(), save.Length)); });
   ASSERT_TRUE(SpinUntil([&] {
     const auto now = far.SerialSettings();
     return now && now->Baudrate == 115200u && now->Parity == 2;
