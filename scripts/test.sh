@@ -71,6 +71,13 @@ tests_tsan() {
 
 stage "build" build_default
 stage "tests" tests_default
+# Modbus RTU peers nobody here wrote, on pseudo-terminals: a master reads the simulated driver, a
+# server answers our client.
+modbus_peers() {
+  (. scripts/lib/stage.sh && ensure_packages mbpoll python3-pymodbus python3-serial socat) &&
+    timeout 120 bash tests/peers/check-modbus-peers.sh build/default
+}
+stage "Modbus peers (mbpoll, pymodbus)" modbus_peers
 stage "build (ASan+UBSan)" build_asan
 stage "tests (ASan+UBSan)" tests_asan
 stage "build (TSan)" build_tsan

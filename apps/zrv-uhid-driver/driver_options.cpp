@@ -2,6 +2,9 @@
 
 #include <charconv>
 
+#include "protocol/reply_decoder.h"
+#include "sim/rs485_line.h"
+
 namespace zrv::uhid {
 
 const char* const kUsage =
@@ -20,6 +23,14 @@ const char* const kUsage =
     "  --short-replies LEN  cut replies to LEN bytes, report ID included\n"
     "  --short-code CODE    cut only the replies to CODE\n"
     "  --record FILE        append every output report to FILE as a hex line\n"
+    "  --rs485 PORT         serve the driver's RS485 side on serial port PORT\n"
+    "  --rs485-pty LINK     serve it on a new pseudo-terminal, the tool's end linked at LINK\n"
+    "  --no-hid             no HID device: the RS485 side alone (needs no /dev/uhid, no root)\n"
+    "  --slave-id N         the driver's Modbus slave id at start, 1 to 127\n"
+    "  --baud B             its baud rate at start: 9600, 19200, 38400, 57600 or 115200\n"
+    "  --parity P           its parity at start: none, odd or even\n"
+    "  --rs485-fault NAME   a fault on the RS485 line: rs485-swapped, rs485-no-termination,\n"
+    "                       rs485-deaf, rs485-echo, rs485-twin, rs485-slow, rs485-settings\n"
     "SIGUSR1 unplugs or replugs the driver; SIGINT and SIGTERM destroy the devices and exit.\n";
 
 namespace {
@@ -29,6 +40,15 @@ bool ParseNumber(const std::string& text, T& out) {
   const char* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, out);
   return ec == std::errc() && ptr == end && !text.empty();
+}
+
+std::string OfferedBaudList() {
+  std::string list;
+  for (const std::uint32_t baud : kOfferedBaudRates) {
+    if (!list.empty()) list += ", ";
+    list += std::to_string(baud);
+  }
+  return list;
 }
 
 }  // namespace
@@ -100,6 +120,63 @@ bool ParseOptions(const std::vector<std::string>& args, DriverOptions& out, std:
       ok = number(out.ShortReplyCode);
     } else if (a == "--record") {
       ok = value(out.RecordPath);
+    } else if (a == "--rs485") {
+      ok = value(out.Rs485Port);
+      if (ok && out.Rs485Port.empty()) {
+        error = "--rs485 needs a port";
+        ok = false;
+      }
+    } else if (a == "--rs485-pty") {
+      ok = value(out.Rs485PtyLink);
+      if (ok && out.Rs485PtyLink.empty()) {
+        error = "--rs485-pty needs a path for the link";
+        ok = false;
+      }
+    } else if (a == "--no-hid") {
+      out.NoHid = true;
+    } else if (a == "--slave-id") {
+      int id = 0;
+      std::string v;
+      ok = value(v);
+      if (ok && (!ParseNumber(v, id) || !IsValidSlaveId(id))) {
+        error = "the slave id must be a whole number from " + std::to_string(kLowestSlaveId) + " to " +
+                std::to_string(kHighestSlaveId) + ", not \"" + v + "\"";
+        ok = false;
+      }
+      if (ok) out.SlaveId = static_cast<std::uint8_t>(id);
+    } else if (a == "--baud") {
+      std::uint32_t baud = 0;
+      std::string v;
+      ok = value(v);
+      if (ok && (!ParseNumber(v, baud) || !IsOfferedBaudRate(baud))) {
+        error = "the baud rate must be one of " + OfferedBaudList() + ", not \"" + v + "\"";
+        ok = false;
+      }
+      if (ok) out.Baudrate = baud;
+    } else if (a == "--parity") {
+      std::string v;
+      ok = value(v);
+      if (ok) {
+        if (v == "none") {
+          out.Parity = 0;
+        } else if (v == "odd") {
+          out.Parity = 1;
+        } else if (v == "even") {
+          out.Parity = 2;
+        } else {
+          error = "the parity must be none, odd or even, not \"" + v + "\"";
+          ok = false;
+        }
+      }
+    } else if (a == "--rs485-fault") {
+      ok = value(out.Rs485Fault);
+      const auto fault = ok ? sim::Rs485FaultFromName(out.Rs485Fault) : std::nullopt;
+      if (ok && (!fault || *fault == sim::Rs485Fault::None)) {
+        error = "unknown RS485 fault: \"" + out.Rs485Fault +
+                "\" (rs485-swapped, rs485-no-termination, rs485-deaf, rs485-echo, rs485-twin, rs485-slow, "
+                "rs485-settings)";
+        ok = false;
+      }
     } else if (a == "--help" || a == "-h") {
       out.Help = true;
     } else {
@@ -108,6 +185,19 @@ bool ParseOptions(const std::vector<std::string>& args, DriverOptions& out, std:
     }
     if (!ok) return false;
   }
+  if (!out.Rs485Port.empty() && !out.Rs485PtyLink.empty()) {
+    error = "--rs485 and --rs485-pty are two places for one RS485 side: give one";
+    return false;
+  }
+  if (out.NoHid && !out.Rs485()) {
+    error = "--no-hid needs --rs485 or --rs485-pty";
+    return false;
+  }
+  if (!out.Rs485Fault.empty() && !out.Rs485()) {
+    error = "--rs485-fault needs --rs485 or --rs485-pty";
+    return false;
+  }
+  if (out.NoHid) return true;  // the HID options below have nothing to act on
   if (!out.Driver && !out.SecondDevice) {
     error = "--no-driver without --second-device leaves nothing to create";
     return false;

@@ -1,5 +1,7 @@
 // A virtual motor driver on the real kernel HID stack: creates a uhid device and runs the
-// simulated driver behind it. Used by the VM test and for trying the tool without hardware.
+// simulated driver behind it. Used by the VM test and for trying the tool without hardware. Its
+// RS485 side, on a serial port or a pseudo-terminal, runs on Qt's event loop in the main thread
+// while the HID side keeps its own poll loop on a second thread; both share one driver.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,9 +16,16 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <QCoreApplication>
+#include <QMetaObject>
+
 #include "driver_options.h"
+#include "rs485/sim_line_pty.h"
+#include "sim/rs485_line.h"
+#include "sim/sim_driver_model.h"
 #include "sim/simulated_driver.h"
 #include "uhid_bridge.h"
 
@@ -133,15 +142,10 @@ struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
 };
 
-int Run(const zrv::uhid::DriverOptions& options) {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGUSR1);
-  if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) return 1;
-  const UniqueFd signalFd(signalfd(-1, &signals, SFD_CLOEXEC));
-  if (signalFd.Get() < 0) return 1;
+// The HID side's loop, until SIGINT or SIGTERM arrives on `signalFd`. Every use of the driver
+// holds the model's lock: the RS485 side may be using it on another thread.
+int Run(const zrv::uhid::DriverOptions& options, zrv::SimDriverModel& model, int signalFd) {
+  auto withDriver = [&model](auto&& use) { model.WithDriver(use); };
 
   // Declared before the nodes and the bridge, so it is closed after them (the bridge writes to it).
   std::unique_ptr<FILE, FileCloser> recordFile;
@@ -154,18 +158,20 @@ int Run(const zrv::uhid::DriverOptions& options) {
   }
   FILE* const record = recordFile.get();
 
-  zrv::sim::SimulatedDriver driver;
-  driver.RecordLimit = 64;  // the record file keeps the history; memory must not grow
-  driver.Faults().ReplyDelayMs = options.ReplyDelayMs;
-  driver.Faults().ShortReplyLength = options.ShortReplyLength;
-  driver.Faults().ShortReplyOnlyFor = options.ShortReplyCode;
-  driver.Advance(NowMs());
-  if (options.Lively) driver.SetLively(true, options.Seed);
+  zrv::sim::SimulatedDriver& driver = model.Driver();
+  withDriver([&](zrv::sim::SimulatedDriver&) {
+    driver.RecordLimit = 64;  // the record file keeps the history; memory must not grow
+    driver.Faults().ReplyDelayMs = options.ReplyDelayMs;
+    driver.Faults().ShortReplyLength = options.ShortReplyLength;
+    driver.Faults().ShortReplyOnlyFor = options.ShortReplyCode;
+    driver.Advance(NowMs());
+    if (options.Lively) driver.SetLively(true, options.Seed);
+  });
 
   std::unique_ptr<UhidNode> driverNode;
   std::unique_ptr<UhidNode> pointerNode;
   std::unique_ptr<zrv::uhid::DriverBridge> bridge;
-  if (options.Driver) {
+  if (options.Driver && !options.NoHid) {
     driverNode = std::make_unique<UhidNode>(DeviceSpec{options.Name, zrv::uhid::kVendorId,
                                                        zrv::uhid::kDriverProductId,
                                                        zrv::uhid::DriverReportDescriptor(options.NumberedReports)});
@@ -183,7 +189,7 @@ int Run(const zrv::uhid::DriverOptions& options) {
     }
     if (!driverNode->Create()) return 1;
   }
-  if (options.SecondDevice) {
+  if (options.SecondDevice && !options.NoHid) {
     pointerNode = std::make_unique<UhidNode>(DeviceSpec{options.SecondName, zrv::uhid::kVendorId,
                                                         zrv::uhid::kPointerProductId,
                                                         zrv::uhid::PointerReportDescriptor()});
@@ -196,7 +202,7 @@ int Run(const zrv::uhid::DriverOptions& options) {
   bool timedReplugDone = false;
   auto unplug = [&] {
     driverNode->Destroy();
-    bridge->ResetKernelState();
+    withDriver([&](zrv::sim::SimulatedDriver&) { bridge->ResetKernelState(); });
     unpluggedAt = NowMs();
   };
   auto replug = [&] {
@@ -206,7 +212,11 @@ int Run(const zrv::uhid::DriverOptions& options) {
   bool running = true;
   while (running) {
     const std::uint64_t now = NowMs();
-    driver.Advance(now);
+    std::size_t pendingReplies = 0;
+    withDriver([&](zrv::sim::SimulatedDriver&) {
+      driver.Advance(now);
+      pendingReplies = driver.PendingReplies();
+    });
 
     // Timed unplug and replug, once each.
     std::int64_t waitMs = -1;
@@ -234,10 +244,10 @@ int Run(const zrv::uhid::DriverOptions& options) {
       until(due);
     }
     if (options.Lively) until(now + 20);
-    if (driver.PendingReplies() > 0) until(now + 5);
+    if (pendingReplies > 0) until(now + 5);
     if (bridge && bridge->FloodDue()) until(now);
 
-    pollfd fds[3] = {{signalFd.Get(), POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
+    pollfd fds[3] = {{signalFd, POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
     if (driverNode) fds[1].fd = driverNode->Fd();
     if (pointerNode) fds[2].fd = pointerNode->Fd();
     const int ready = poll(fds, 3, static_cast<int>(std::min<std::int64_t>(waitMs, 60000)));
@@ -248,7 +258,7 @@ int Run(const zrv::uhid::DriverOptions& options) {
 
     if ((fds[0].revents & POLLIN) != 0) {
       signalfd_siginfo info{};
-      if (read(signalFd.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      if (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
         if (info.ssi_signo == SIGUSR1) {
           if (driverNode) {
             if (driverNode->Created()) {
@@ -268,8 +278,10 @@ int Run(const zrv::uhid::DriverOptions& options) {
         if (event.type == UHID_OPEN && bridge->OpenCount() == 0) Log("opened");
         // The model's clock as the command arrives: a reply delay counts from here, not from the
         // last wake-up, which may be long past for an idle driver.
-        driver.Advance(NowMs());
-        bridge->OnEvent(event);
+        withDriver([&](zrv::sim::SimulatedDriver&) {
+          driver.Advance(NowMs());
+          bridge->OnEvent(event);
+        });
       }
     }
     if ((fds[2].revents & POLLIN) != 0) {
@@ -277,7 +289,7 @@ int Run(const zrv::uhid::DriverOptions& options) {
       if (pointerNode->Read(event)) AnswerPlainDevice(*pointerNode, event);
     }
     if (bridge && bridge->FloodDue()) {
-      bridge->SendFlood(256);
+      withDriver([&](zrv::sim::SimulatedDriver&) { bridge->SendFlood(256); });
       if (!bridge->FloodDue()) {
         Log("flood sent, " + std::to_string(bridge->InputsSent()) + " reports in all, " +
             std::to_string(bridge->InputsFailed()) + " refused");
@@ -301,5 +313,57 @@ int main(int argc, char** argv) {
     std::fputs(zrv::uhid::kUsage, stdout);
     return 0;
   }
-  return Run(options);
+
+  // Blocked before any thread starts, so that every thread leaves them to the signalfd.
+  sigset_t handled;
+  sigemptyset(&handled);
+  sigaddset(&handled, SIGINT);
+  sigaddset(&handled, SIGTERM);
+  sigaddset(&handled, SIGUSR1);
+  if (sigprocmask(SIG_BLOCK, &handled, nullptr) != 0) return 1;
+  const UniqueFd signalFd(signalfd(-1, &handled, SFD_CLOEXEC));
+  if (signalFd.Get() < 0) return 1;
+
+  auto model = std::make_shared<zrv::SimDriverModel>();
+  model->WithDriver([&](zrv::sim::SimulatedDriver& driver) {
+    zrv::ModbusSettings& start = driver.Model().Modbus;
+    if (options.SlaveId) start.SlaveId = *options.SlaveId;
+    if (options.Baudrate) start.Baudrate = *options.Baudrate;
+    if (options.Parity) start.Parity = *options.Parity;
+  });
+  if (!options.Rs485()) return Run(options, *model, signalFd.Get());
+
+  int qtArgc = 1;
+  char* qtArgv[] = {argv[0], nullptr};
+  QCoreApplication app(qtArgc, qtArgv);
+  zrv::SimLinePty line(model);
+  if (!options.Rs485Fault.empty()) line.SetFault(*zrv::sim::Rs485FaultFromName(options.Rs485Fault));
+  QString openError;
+  std::string lastProblem;
+  QObject::connect(&line, &zrv::SimLinePty::SerialProblem, &app, [&lastProblem](const QString& text) {
+    // Tried again every tenth of a second: said once until it changes.
+    if (text.toStdString() == lastProblem) return;
+    lastProblem = text.toStdString();
+    Log(lastProblem);
+  });
+  const bool opened = options.Rs485Port.empty() ? line.Open(QString::fromStdString(options.Rs485PtyLink), &openError)
+                                                : line.OpenSerial(QString::fromStdString(options.Rs485Port), &openError);
+  if (!opened) {
+    Log(openError.toStdString());
+    return 1;
+  }
+  zrv::ModbusSettings start{};
+  model->WithDriver([&](zrv::sim::SimulatedDriver& driver) { start = driver.Model().Modbus; });
+  Log("RS485 side on " + line.PortPath().toStdString() + ", slave " + std::to_string(start.SlaveId) + ", " +
+      std::to_string(start.Baudrate) + " baud, parity " +
+      (start.Parity == 0 ? "none" : start.Parity == 1 ? "odd" : "even"));
+
+  int rc = 0;
+  std::thread hid([&] {
+    rc = Run(options, *model, signalFd.Get());
+    QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+  });
+  QCoreApplication::exec();
+  hid.join();
+  return rc;
 }

@@ -236,5 +236,59 @@ TEST(DriverOptionsParsing, RejectsBadCommandLines) {
   EXPECT_EQ(o.SecondName, "Pad");
 }
 
+TEST(DriverOptionsParsing, TheRs485SideTakesAPlaceStartingSettingsAndAFault) {
+  DriverOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseOptions({"--no-hid", "--rs485-pty", "/tmp/line", "--slave-id", "127", "--baud", "115200",
+                            "--parity", "odd", "--rs485-fault", "rs485-echo"},
+                           o, error))
+      << error;
+  EXPECT_TRUE(o.NoHid);
+  EXPECT_TRUE(o.Rs485());
+  EXPECT_EQ(o.Rs485PtyLink, "/tmp/line");
+  EXPECT_EQ(o.SlaveId, 127);
+  EXPECT_EQ(o.Baudrate, 115200u);
+  EXPECT_EQ(o.Parity, 1);
+  EXPECT_EQ(o.Rs485Fault, "rs485-echo");
+
+  // Settings without an RS485 side start the USB side there; unset ones stay unset.
+  DriverOptions usb;
+  ASSERT_TRUE(ParseOptions({"--rs485", "/dev/ttyUSB0", "--parity", "none", "--slave-id", "1"}, usb, error)) << error;
+  EXPECT_EQ(usb.Rs485Port, "/dev/ttyUSB0");
+  EXPECT_FALSE(usb.NoHid);
+  EXPECT_EQ(usb.Parity, 0);
+  EXPECT_EQ(usb.SlaveId, 1);
+  EXPECT_FALSE(usb.Baudrate.has_value());
+
+  // --no-hid leaves nothing for the HID side to check: --no-driver alone is fine there.
+  DriverOptions alone;
+  EXPECT_TRUE(ParseOptions({"--no-hid", "--no-driver", "--rs485", "/dev/ttyS1"}, alone, error)) << error;
+}
+
+TEST(DriverOptionsParsing, RejectsBadRs485Settings) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--slave-id", "0"},       {"--slave-id", "128"},       {"--slave-id", "x"},
+      {"--baud", "4800"},        {"--baud", "38400x"},        {"--parity", "mark"},
+      {"--parity", "None"},      {"--rs485"},                 {"--rs485-pty", ""},
+      {"--no-hid"},              {"--rs485-fault", "rs485-echo"},
+      {"--rs485-pty", "/tmp/a", "--rs485-fault", "none"},
+      {"--rs485-pty", "/tmp/a", "--rs485-fault", "rs485-loud"},
+      {"--rs485-pty", "/tmp/a", "--rs485", "/dev/ttyUSB0"},
+  };
+  for (const auto& args : bad) {
+    DriverOptions o;
+    std::string error;
+    EXPECT_FALSE(ParseOptions(args, o, error)) << args.at(0) << " " << (args.size() > 1 ? args[1] : "");
+    EXPECT_FALSE(error.empty()) << args.at(0);
+  }
+  // Every one of the line's seven fault names is taken.
+  for (const char* name : {"rs485-swapped", "rs485-no-termination", "rs485-deaf", "rs485-echo", "rs485-twin",
+                           "rs485-slow", "rs485-settings"}) {
+    DriverOptions o;
+    std::string error;
+    EXPECT_TRUE(ParseOptions({"--rs485-pty", "/tmp/a", "--rs485-fault", name}, o, error)) << name << ": " << error;
+  }
+}
+
 }  // namespace
 }  // namespace zrv::uhid
