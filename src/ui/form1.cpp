@@ -47,6 +47,7 @@ TForm1::TForm1(DriverSession& session, TimeSource& time, IMessageBoxes& boxes, Q
   Subscribe();
   WireModbusPage();
   WireRecorderPage(time);
+  WireRs485Page(time);
   try {
     FormCreate();
   } catch (...) {
@@ -107,8 +108,12 @@ void TForm1::Subscribe() {
 }
 
 void TForm1::FollowPage(int page) {
-  // "Recorder" charts the status, as "IO Status" shows it.
-  session_.SetPolledCommand(page == 1 ? CommandCode::ReadRegisters : CommandCode::ReadStatus);
+  // "Recorder" charts the status, as "IO Status" shows it; "RS485 link" shows the register
+  // preview through USB next to what the line reads.
+  constexpr int kModbusPage = 1;
+  constexpr int kRs485Page = 3;
+  const bool registers = page == kModbusPage || page == kRs485Page;
+  session_.SetPolledCommand(registers ? CommandCode::ReadRegisters : CommandCode::ReadStatus);
 }
 
 void TForm1::BuildWindow() {
