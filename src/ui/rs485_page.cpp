@@ -117,6 +117,27 @@ QString LinkReportText(const LinkCheckReport& report, const QString& port, const
   return text;
 }
 
+QString ScanReportText(const ScanReport& report, const QString& port, const bus::PortError& portError) {
+  const QString probes = QStringLiteral("%1 of %2 probes").arg(report.Done).arg(report.Total);
+  if (report.Port != modbus::PortErrorKind::None) {
+    return portError ? bus::PortProblemText(portError, port)
+                     : QStringLiteral("The port %1 failed during the scan (%2), after %3.")
+                           .arg(port, Text(modbus::PortErrorKey(report.Port)), probes);
+  }
+  if (!report.Found.empty()) {
+    const ScanFind& find = report.Found.front();
+    QString text = QStringLiteral("Found a slave at address %1, %2").arg(find.Slave).arg(bus::LineSettingsText(find.Line));
+    if (find.Exception) text += QStringLiteral(" (it refused the read with exception %1)").arg(*find.Exception);
+    text += QStringLiteral(", after %1. The fields are set to it: press Test link to prove the line.").arg(probes);
+    return text;
+  }
+  if (report.Cancelled) return QStringLiteral("Scan cancelled after %1: nothing answered so far.").arg(probes);
+  return QStringLiteral(
+             "Nothing answered any of %1. Check the wiring (A and B swapped?), the adapter, and that the "
+             "driver is powered.")
+      .arg(probes);
+}
+
 Rs485Page::Rs485Page(DriverSession& session, TimeSource& time, QWidget* parent)
     : QWidget(parent),
       session_(session),
@@ -141,8 +162,9 @@ void Rs485Page::AskDriverSettings() {
 }
 
 Rs485Page::~Rs485Page() {
-  // The check lets go of the transport before the transport goes.
+  // The check and the scan let go of the transport before the transport goes.
   check_.reset();
+  scan_.reset();
   transport_.reset();
 }
 
@@ -188,8 +210,6 @@ void Rs485Page::BuildControls() {
   scanButton_ = new QPushButton(QStringLiteral("Scan"));
   scanButton_->setObjectName(QStringLiteral("Rs485Scan"));
   place(scanButton_, 90, 59, 80, 24);
-  // Searching for the driver's address and settings comes with the scan runner.
-  scanButton_->setEnabled(false);
   cancelButton_ = new QPushButton(QStringLiteral("Cancel"));
   cancelButton_->setObjectName(QStringLiteral("Rs485Cancel"));
   place(cancelButton_, 176, 59, 80, 24);
@@ -234,6 +254,7 @@ void Rs485Page::BuildControls() {
   }
 
   connect(testButton_, &QPushButton::clicked, this, &Rs485Page::TestClick);
+  connect(scanButton_, &QPushButton::clicked, this, &Rs485Page::ScanClick);
   connect(cancelButton_, &QPushButton::clicked, this, &Rs485Page::CancelClick);
 }
 
@@ -270,6 +291,7 @@ void Rs485Page::ListPorts() {
   const int again = portBox_->findData(chosen);
   portBox_->setCurrentIndex(again >= 0 ? again : (portBox_->count() > 0 ? 0 : -1));
   testButton_->setEnabled(!Running() && portBox_->count() > 0);
+  scanButton_->setEnabled(!Running() && portBox_->count() > 0);
 }
 
 QString Rs485Page::PortPath() const { return portBox_->currentData().toString(); }
@@ -297,11 +319,13 @@ void Rs485Page::ShowUsbRegisters() {
   }
 }
 
-bool Rs485Page::Running() const { return check_ && check_->Running(); }
+bool Rs485Page::Running() const { return (check_ && check_->Running()) || (scan_ && scan_->Running()); }
 
 void Rs485Page::TestClick() {
   if (Running() || PortPath().isEmpty()) return;
   // With no driver on USB the check runs without one: no counter, and no driver to go away.
+  check_.reset();
+  scan_.reset();
   check_ = std::make_unique<LinkCheck>(session_.Connected() ? &session_ : nullptr, time_, SteadyUs);
   connect(check_.get(), &LinkCheck::Progress, this, [this](int sent, int planned) {
     progress_->setMaximum(planned);
@@ -321,12 +345,51 @@ void Rs485Page::TestClick() {
   if (!check_->Start(*transport_, plan)) ShowRunning(false);
 }
 
+void Rs485Page::ScanClick() {
+  if (Running() || PortPath().isEmpty()) return;
+  // The runner goes before the transport it holds.
+  scan_.reset();
+  transport_ = std::make_unique<SerialPortTransport>(PortPath());
+  scan_ = std::make_unique<ScanRunner>(*transport_, time_, SteadyUs);
+  scan_->OnProgress = [this](std::size_t done, std::size_t total) {
+    progress_->setMaximum(static_cast<int>(total));
+    progress_->setValue(static_cast<int>(done));
+  };
+  scan_->OnFinished = [this](const ScanReport& report) { ScanDone(report); };
+  ScanPlan plan;
+  // The driver's own settings, when it told them over USB, are tried first.
+  if (session_.Connected() && IsValidSlaveId(session_.State().Modbus.SlaveId)) plan.Usb = session_.State().Modbus;
+  progress_->setValue(0);
+  verdict_->setText(QStringLiteral("Looking for the driver on %1...").arg(PortPath()));
+  ShowRunning(true);
+  // A port that does not open ends the scan before Start returns.
+  scan_->Start(plan);
+}
+
+void Rs485Page::ScanDone(const ScanReport& report) {
+  lastScan_ = report;
+  const QString port = transport_ ? transport_->Path() : PortPath();
+  const bus::PortError portError = transport_ ? transport_->LastError() : bus::PortError{};
+  verdict_->setText(ScanReportText(report, port, portError));
+  ShowRunning(false);
+  if (!report.Found.empty()) {
+    const ScanFind& find = report.Found.front();
+    const int baud = baudBox_->findData(find.Line.Baudrate);
+    if (baud >= 0) baudBox_->setCurrentIndex(baud);
+    if (find.Line.Parity <= bus::kParityEven) parityBox_->setCurrentIndex(find.Line.Parity);
+    slaveBox_->setValue(find.Slave);
+  }
+  emit ScanFinished();
+}
+
 void Rs485Page::CancelClick() {
   if (check_) check_->Cancel();
+  if (scan_) scan_->Cancel();
 }
 
 void Rs485Page::ShowRunning(bool running) {
   testButton_->setEnabled(!running && portBox_->count() > 0);
+  scanButton_->setEnabled(!running && portBox_->count() > 0);
   cancelButton_->setVisible(running);
   portBox_->setEnabled(!running);
   slaveBox_->setEnabled(!running);

@@ -21,6 +21,7 @@
 #include "link/ttimer.h"
 #include "protocol/register_map.h"
 #include "rs485/link_check.h"
+#include "rs485/scan_runner.h"
 
 class QComboBox;
 class QLabel;
@@ -39,6 +40,8 @@ inline constexpr std::string_view kRs485PageTitle = "RS485 link";
 // What a finished check says, in words: the verdict with its numbers and what to do about it.
 // `portError` is the port's own problem when the transport could tell it.
 QString LinkReportText(const LinkCheckReport& report, const QString& port, const bus::PortError& portError);
+// What a finished scan found, in words.
+QString ScanReportText(const ScanReport& report, const QString& port, const bus::PortError& portError);
 
 class Rs485Page : public QWidget {
   Q_OBJECT
@@ -57,6 +60,8 @@ class Rs485Page : public QWidget {
   void ShowUsbRegisters();
 
   void TestClick();
+  // Looks for the driver on the line (its own settings over USB first); a find fills the fields.
+  void ScanClick();
   void CancelClick();
   bool Running() const;
 
@@ -66,9 +71,11 @@ class Rs485Page : public QWidget {
   std::uint8_t SlaveFromFields() const;
 
   const std::optional<LinkCheckReport>& LastReport() const { return lastReport_; }
+  const std::optional<ScanReport>& LastScan() const { return lastScan_; }
 
  signals:
   void CheckFinished();
+  void ScanFinished();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -80,6 +87,7 @@ class Rs485Page : public QWidget {
   void ListPorts();
   void ShowRunning(bool running);
   void CheckDone(const LinkCheckReport& report);
+  void ScanDone(const ScanReport& report);
   void SetCell(int row, int column, const QString& text);
 
   DriverSession& session_;
@@ -89,6 +97,8 @@ class Rs485Page : public QWidget {
   std::unique_ptr<LinkCheck> check_;
   std::unique_ptr<SerialPortTransport> transport_;
   std::optional<LinkCheckReport> lastReport_;
+  std::unique_ptr<ScanRunner> scan_;
+  std::optional<ScanReport> lastScan_;
 
   QComboBox* portBox_ = nullptr;
   QSpinBox* slaveBox_ = nullptr;

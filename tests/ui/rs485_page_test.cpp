@@ -194,6 +194,41 @@ TEST_F(Rs485PageTest, CancelAndAnUnpluggedDriverEndATestCleanly) {
   EXPECT_TRUE(Find<QPushButton>("Rs485Test")->isEnabled());
 }
 
+TEST_F(Rs485PageTest, ScanFindsTheSlaveAndFillsTheFieldsAndCancelStopsIt) {
+  ShowPage();
+  auto scan = [&](const std::function<void(int done)>& whileRunning) {
+    const QMetaObject::Connection progress =
+        QObject::connect(Find<QProgressBar>("Rs485Progress"), &QProgressBar::valueChanged, whileRunning);
+    bool finished = false;
+    const QMetaObject::Connection done = QObject::connect(&Page(), &Rs485Page::ScanFinished, [&] { finished = true; });
+    Find<QPushButton>("Rs485Scan")->click();
+    const bool ended = test::RunUntil([&] { return finished; });
+    QObject::disconnect(progress);
+    QObject::disconnect(done);
+    return ended && !Page().Running();
+  };
+  bool cancelled = false;
+  ASSERT_TRUE(scan([&](int done) {
+    if (done >= 1 && !cancelled) {
+      cancelled = true;
+      Find<QPushButton>("Rs485Cancel")->click();
+    }
+  }));
+  ASSERT_TRUE(Page().LastScan());
+  EXPECT_TRUE(Page().LastScan()->Cancelled);
+  EXPECT_TRUE(Page().LastScan()->Found.empty());
+  EXPECT_EQ(Find<QSpinBox>("Rs485Slave")->value(), 1);
+
+  // No driver on USB: slave 3 is found by going through the addresses.
+  ASSERT_TRUE(scan([](int) {}));
+  ASSERT_EQ(Page().LastScan()->Found.size(), 1u);
+  const ScanFind found = Page().LastScan()->Found.front();
+  EXPECT_EQ(found.Slave, 3);
+  EXPECT_EQ(Page().SlaveFromFields(), 3);
+  EXPECT_EQ(Page().LineFromFields(), found.Line);
+  EXPECT_TRUE(Verdict().startsWith("Found a slave at address 3")) << Verdict().toStdString();
+}
+
 // The words for the cases a simulated line cannot easily bring about here: a port that cannot be
 // opened gives its fix, another device at the address says so.
 TEST(Rs485Verdict, PortProblemsGiveTheirFixAndAnotherDeviceIsNamed) {
