@@ -124,10 +124,8 @@ int main(int argc, char** argv) {
         return 2;
       }
       fault = *named;
-    } else {
-      std::fprintf(stderr, "usage: zrv-pc-demo [--rs485-fault NAME]\n");
-      return 2;
     }
+    // Any other argument is ignored, as it always was.
   }
   return zrv::RunProgram("zrv-pc-demo", [fault](zrv::QtMessageBoxes& boxes) { RunDemo(boxes, fault); });
 }

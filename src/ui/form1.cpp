@@ -16,6 +16,7 @@
 #include "ui/fonts.h"
 #include "ui/live_view_widgets.h"
 #include "ui/recorder_page.h"
+#include "ui/rs485_page.h"
 #include "ui_form1.h"
 #include "ui/widget_setters.h"
 
@@ -84,7 +85,8 @@ void TForm1::Subscribe() {
   connect(session, &DriverSession::RegistersDecoded, this, [this] {
     // The register preview is polled instead of the status: no samples while it is.
     if (session_.PolledCommand() == CommandCode::ReadRegisters) {
-      recorderPage_->SamplesStopped(GapReason::ModbusPage);
+      recorderPage_->SamplesStopped(ui_->PageControl1->currentWidget() == rs485Page_ ? GapReason::Rs485LinkPage
+                                                                                      : GapReason::ModbusPage);
     }
     ShowRegisters();
   });
