@@ -49,7 +49,7 @@ QString LinkReportText(const LinkCheckReport& report, const QString& port, const
   } else {
     switch (r.Verdict) {
       case modbus::LinkVerdict::Ok:
-        text = QStringLiteral("Link OK: %1, the values agree with USB.").arg(answered);
+        text = QStringLiteral("Link OK: %1, the values agree with what USB showed meanwhile.").arg(answered);
         if (!report.Usb) text = QStringLiteral("Link OK: %1 (no driver on USB to compare values with).").arg(answered);
         break;
       case modbus::LinkVerdict::DriverHearsNoAnswer:
@@ -231,7 +231,8 @@ void Rs485Page::BuildControls() {
 
   table_ = new QTableWidget(static_cast<int>(kRegisterRowCount), 3);
   table_->setObjectName(QStringLiteral("Rs485Registers"));
-  table_->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("USB"), QStringLiteral("RS485")});
+  table_->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("USB (live)"),
+                                     QStringLiteral("RS485 (last test)")});
   table_->verticalHeader()->setVisible(false);
   table_->verticalHeader()->setMinimumSectionSize(10);
   table_->verticalHeader()->setDefaultSectionSize(14);
@@ -239,9 +240,9 @@ void Rs485Page::BuildControls() {
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setSelectionMode(QAbstractItemView::NoSelection);
   table_->setFocusPolicy(Qt::NoFocus);
-  table_->setColumnWidth(0, 120);
-  table_->setColumnWidth(1, 78);
-  table_->setColumnWidth(2, 78);
+  table_->setColumnWidth(0, 100);
+  table_->setColumnWidth(1, 86);
+  table_->setColumnWidth(2, 105);
   table_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   QFont small = table_->font();
