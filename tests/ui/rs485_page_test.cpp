@@ -72,19 +72,25 @@ class Rs485PageTest : public ::testing::Test {
              Find<QComboBox>("Rs485Parity")->currentText() == "even";
     });
   }
-  // Clicks "Test link", calling `whileRunning` on every progress step, and waits for the end.
-  bool TestLink(const std::function<void(int sent)>& whileRunning = {}) {
+  // Clicks `button`, calling `whileRunning` on every progress step, and waits for `finished`.
+  bool Click(const char* button, void (Rs485Page::*finished)(), const std::function<void(int)>& whileRunning = {}) {
     QMetaObject::Connection progress;
     if (whileRunning) {
       progress = QObject::connect(Find<QProgressBar>("Rs485Progress"), &QProgressBar::valueChanged, whileRunning);
     }
-    bool finished = false;
-    const QMetaObject::Connection done = QObject::connect(&Page(), &Rs485Page::CheckFinished, [&] { finished = true; });
-    Find<QPushButton>("Rs485Test")->click();
-    const bool ended = test::RunUntil([&] { return finished; });
+    bool ended = false;
+    const QMetaObject::Connection done = QObject::connect(&Page(), finished, [&] { ended = true; });
+    Find<QPushButton>(button)->click();
+    const bool ran = test::RunUntil([&] { return ended; });
     QObject::disconnect(progress);
     QObject::disconnect(done);
-    return ended && !Page().Running();
+    return ran && !Page().Running();
+  }
+  bool TestLink(const std::function<void(int sent)>& whileRunning = {}) {
+    return Click("Rs485Test", &Rs485Page::CheckFinished, whileRunning);
+  }
+  bool Scan(const std::function<void(int done)>& whileRunning = {}) {
+    return Click("Rs485Scan", &Rs485Page::ScanFinished, whileRunning);
   }
 
   SimHidPlatform platform;
@@ -196,19 +202,8 @@ TEST_F(Rs485PageTest, CancelAndAnUnpluggedDriverEndATestCleanly) {
 
 TEST_F(Rs485PageTest, ScanFindsTheSlaveAndFillsTheFieldsAndCancelStopsIt) {
   ShowPage();
-  auto scan = [&](const std::function<void(int done)>& whileRunning) {
-    const QMetaObject::Connection progress =
-        QObject::connect(Find<QProgressBar>("Rs485Progress"), &QProgressBar::valueChanged, whileRunning);
-    bool finished = false;
-    const QMetaObject::Connection done = QObject::connect(&Page(), &Rs485Page::ScanFinished, [&] { finished = true; });
-    Find<QPushButton>("Rs485Scan")->click();
-    const bool ended = test::RunUntil([&] { return finished; });
-    QObject::disconnect(progress);
-    QObject::disconnect(done);
-    return ended && !Page().Running();
-  };
   bool cancelled = false;
-  ASSERT_TRUE(scan([&](int done) {
+  ASSERT_TRUE(Scan([&](int done) {
     if (done >= 1 && !cancelled) {
       cancelled = true;
       Find<QPushButton>("Rs485Cancel")->click();
@@ -220,7 +215,7 @@ TEST_F(Rs485PageTest, ScanFindsTheSlaveAndFillsTheFieldsAndCancelStopsIt) {
   EXPECT_EQ(Find<QSpinBox>("Rs485Slave")->value(), 1);
 
   // No driver on USB: slave 3 is found by going through the addresses.
-  ASSERT_TRUE(scan([](int) {}));
+  ASSERT_TRUE(Scan());
   ASSERT_EQ(Page().LastScan()->Found.size(), 1u);
   const ScanFind found = Page().LastScan()->Found.front();
   EXPECT_EQ(found.Slave, 3);
