@@ -1,23 +1,34 @@
 // The demo: the operator window on simulated HID devices. A mouse is attached from the start; a
 // lively motor driver is plugged in one second later. Nothing else differs from the real program.
 // ZRV_DEMO_STEADY=1 in the environment keeps the driver's readings still (for measurements).
-// ZRV_DEMO_PAGE=<n> starts on page n (0 "IO Status", 1 "RS485 Modbus", 2 "Recorder").
+// ZRV_DEMO_PAGE=<n> starts on page n (0 "IO Status", 1 "RS485 Modbus", 2 "Recorder", 3 "RS485 link").
 // ZRV_DEMO_FAULT_EVERY_S=<n> makes the lively driver report a one-second fault every n seconds
 // (otherwise it faults now and then, about once a minute on average), to show fault captures.
+// The driver's RS485 side is on a pseudo-terminal of its own, listed first on the "RS485 link"
+// page; --rs485-fault NAME starts its line with that fault (rs485-deaf, rs485-swapped, ...).
 #include <QTabWidget>
 #include <QTimer>
 #include <QtGlobal>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 #include "link/platform/sim/sim_hid_platform.h"
 #include "link/ttimer.h"
 #include "session/driver_session.h"
+#include "sim/rs485_line.h"
 #include "sim/sim_driver_model.h"
 #include "ui/application.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"
+#include "ui/rs485_page.h"
+#ifndef _WIN32
+#include "rs485/sim_line_pty.h"
+#endif
 
 namespace {
 
@@ -49,7 +60,7 @@ zrv::SimHidDeviceConfig DriverConfig() {
   return config;
 }
 
-void RunDemo(zrv::QtMessageBoxes& boxes) {
+void RunDemo(zrv::QtMessageBoxes& boxes, zrv::sim::Rs485Fault fault) {
   // Declared first: outlives the window and every device object it holds.
   zrv::SimHidPlatform platform;
   platform.Plug(MouseConfig());
@@ -71,6 +82,23 @@ void RunDemo(zrv::QtMessageBoxes& boxes) {
   zrv::TForm1 form(session, zrv::RealTimeSource(), boxes);
   boxes.SetParent(&form);
 
+#ifndef _WIN32
+  // The driver's RS485 side, as an adapter wired to it would show it.
+  zrv::SimLinePty line(model);
+  QString lineError;
+  if (line.Open({}, &lineError)) {
+    line.SetFault(fault);
+    zrv::bus::SerialPortInfo port;
+    port.path = line.PortPath();
+    port.description = QStringLiteral("Simulated driver's RS485 line");
+    form.Rs485().AddPinnedPort(port);
+  } else {
+    std::fprintf(stderr, "zrv-pc-demo: no simulated RS485 line: %s\n", lineError.toLocal8Bit().constData());
+  }
+#else
+  (void)fault;
+#endif
+
   QTimer::singleShot(kDriverPlugDelayMs, &form, [&platform, model] {
     zrv::SimDriverModel::PlugDriver(platform, DriverConfig(), model);
   });
@@ -86,4 +114,18 @@ void RunDemo(zrv::QtMessageBoxes& boxes) {
 
 }  // namespace
 
-int main(int /*argc*/, char** /*argv*/) { return zrv::RunProgram("zrv-pc-demo", RunDemo); }
+int main(int argc, char** argv) {
+  zrv::sim::Rs485Fault fault = zrv::sim::Rs485Fault::None;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--rs485-fault") == 0 && i + 1 < argc) {
+      const std::optional<zrv::sim::Rs485Fault> named = zrv::sim::Rs485FaultFromName(argv[++i]);
+      if (!named) {
+        std::fprintf(stderr, "zrv-pc-demo: unknown RS485 fault '%s'\n", argv[i]);
+        return 2;
+      }
+      fault = *named;
+    }
+    // Any other argument is ignored, as it always was.
+  }
+  return zrv::RunProgram("zrv-pc-demo", [fault](zrv::QtMessageBoxes& boxes) { RunDemo(boxes, fault); });
+}

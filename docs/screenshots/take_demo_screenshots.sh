@@ -1,7 +1,9 @@
 #!/bin/sh
 # Screenshots of zrv-pc-demo, connected, on every page, under a virtual X server (xdotool and
 # ImageMagick's import). The Recorder page is shown with a fault now and then, so that a fault
-# capture is saved, then recording; its files go to a scratch home folder.
+# capture is saved, then recording; its files go to a scratch home folder. The RS485 link page is
+# shown after a link test on the simulated driver's RS485 line; the USB column goes on moving with
+# the readings, the RS485 column keeps what the test read.
 # Usage: take_demo_screenshots.sh <path to zrv-pc-demo> [output folder]
 set -eu
 demo=$1
@@ -48,4 +50,18 @@ sleep 4.2
 xdotool mousemove --window "$window" 560 300
 sleep 0.5
 import -window "$window" "$out/demo-recorder-recording.png"
+kill $pid 2>/dev/null || true
+wait $pid 2>/dev/null || true
+
+# The "RS485 link" page: "Test link" on the simulated driver's line, chosen first.
+ZRV_DEMO_PAGE=3 "$demo" &
+pid=$!
+window=$(xdotool search --sync --pid $pid --name "DC motor driver" | head -n 1)
+# The driver is plugged in after one second; its settings come into the fields.
+sleep 3
+xdotool mousemove --window "$window" 50 216 click 1
+sleep 4
+xdotool mousemove --window "$window" 670 430
+sleep 0.3
+import -window "$window" "$out/rs485-link.png"
 echo "written to $out"

@@ -64,6 +64,7 @@ std::string_view GapText(GapReason reason) {
     case GapReason::ModbusPage: return "no samples: RS485 Modbus page shown";
     case GapReason::PollingPaused: return "no samples: polling paused for a settings request";
     case GapReason::NoAnswer: return "no samples: no answer from the driver";
+    case GapReason::Rs485LinkPage: return "no samples: RS485 link page shown";
   }
   return "no samples";
 }

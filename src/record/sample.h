@@ -26,6 +26,7 @@ enum class GapReason : std::uint8_t {
   ModbusPage,     // the "RS485 Modbus" page polls registers, not the status
   PollingPaused,  // polling paused while a settings request is answered
   NoAnswer,       // the driver stopped answering
+  Rs485LinkPage,  // the "RS485 link" page polls registers, not the status
 };
 
 // The CSV "event" text, e.g. "no samples: RS485 Modbus page shown".

@@ -16,6 +16,7 @@
 #include "ui/fonts.h"
 #include "ui/live_view_widgets.h"
 #include "ui/recorder_page.h"
+#include "ui/rs485_page.h"
 #include "ui_form1.h"
 #include "ui/widget_setters.h"
 
@@ -47,6 +48,7 @@ TForm1::TForm1(DriverSession& session, TimeSource& time, IMessageBoxes& boxes, Q
   Subscribe();
   WireModbusPage();
   WireRecorderPage(time);
+  WireRs485Page(time);
   try {
     FormCreate();
   } catch (...) {
@@ -83,7 +85,8 @@ void TForm1::Subscribe() {
   connect(session, &DriverSession::RegistersDecoded, this, [this] {
     // The register preview is polled instead of the status: no samples while it is.
     if (session_.PolledCommand() == CommandCode::ReadRegisters) {
-      recorderPage_->SamplesStopped(GapReason::ModbusPage);
+      recorderPage_->SamplesStopped(ui_->PageControl1->currentWidget() == rs485Page_ ? GapReason::Rs485LinkPage
+                                                                                      : GapReason::ModbusPage);
     }
     ShowRegisters();
   });
@@ -107,8 +110,12 @@ void TForm1::Subscribe() {
 }
 
 void TForm1::FollowPage(int page) {
-  // "Recorder" charts the status, as "IO Status" shows it.
-  session_.SetPolledCommand(page == 1 ? CommandCode::ReadRegisters : CommandCode::ReadStatus);
+  // "Recorder" charts the status, as "IO Status" shows it; "RS485 link" shows the register
+  // preview through USB next to what the line reads.
+  constexpr int kModbusPage = 1;
+  constexpr int kRs485Page = 3;
+  const bool registers = page == kModbusPage || page == kRs485Page;
+  session_.SetPolledCommand(registers ? CommandCode::ReadRegisters : CommandCode::ReadStatus);
 }
 
 void TForm1::BuildWindow() {

@@ -26,6 +26,7 @@ class TForm1;
 namespace zrv {
 
 class RecorderPage;
+class Rs485Page;
 
 inline constexpr std::string_view kFormCaption = "Kalvor ZRV-PC - DC motor driver";
 inline constexpr int kGridRowCount = 16;
@@ -61,6 +62,7 @@ class TForm1 : public QWidget {
   bool FirmwareWarningShown() const { return firmwareWarningShown_; }
   // The user's decimal separator, ',' or '.'.
   char DecimalSeparator() const { return decimalSeparator_; }
+  Rs485Page& Rs485() const { return *rs485Page_; }
 
  private:
   void BuildWindow();
@@ -78,6 +80,7 @@ class TForm1 : public QWidget {
   // Label_Status shows what statusLine_ says.
   void ShowStatusLine();
   void WireRecorderPage(TimeSource& time);
+  void WireRs485Page(TimeSource& time);
 
   DriverSession& session_;
   std::unique_ptr<Ui::TForm1> ui_;
@@ -89,6 +92,7 @@ class TForm1 : public QWidget {
   char decimalSeparator_ = '.';
   StatusLine statusLine_;
   RecorderPage* recorderPage_ = nullptr;  // owned by PageControl1
+  Rs485Page* rs485Page_ = nullptr;        // owned by PageControl1
   // The live status view's 40 ms tick.
   TTimer DisplayData;
 };

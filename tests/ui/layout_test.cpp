@@ -97,12 +97,14 @@ TEST(WindowLayout, EveryStaticTextHasItsTextFontAndRoom) {
     EXPECT_GE(label->width(), label->sizeHint().width());
     EXPECT_GE(label->height(), label->sizeHint().height());
   }
-  // Every static text of the laid-out pages is listed; the Recorder page has its own tests.
+  // Every static text of the laid-out pages is listed; the Recorder and RS485 link pages have their
+  // own tests.
   const QWidget* recorder = w.Find<QTabWidget>("PageControl1")->widget(2);
+  const QWidget* rs485 = w.Find<QTabWidget>("PageControl1")->widget(3);
   const auto labels = w.Form->findChildren<QLabel*>();
   EXPECT_EQ(std::size(kLabels),
             static_cast<std::size_t>(std::count_if(labels.begin(), labels.end(), [&](const QLabel* label) {
-              return !recorder->isAncestorOf(label);
+              return !recorder->isAncestorOf(label) && !rs485->isAncestorOf(label);
             })));
 }
 
@@ -207,13 +209,14 @@ TEST(WindowLayout, ListBoxStaysHiddenWhenTheWindowIsShown) {
   EXPECT_TRUE(w.Edit("ConnectionStatus")->isVisible());
 }
 
-TEST(WindowLayout, PagesWithIoStatusShownAndRecorderLast) {
+TEST(WindowLayout, PagesWithIoStatusShownThenRecorderAndRs485Link) {
   WindowOnManualTime w;
   auto* pages = w.Find<QTabWidget>("PageControl1");
-  ASSERT_EQ(pages->count(), 3);
+  ASSERT_EQ(pages->count(), 4);
   EXPECT_EQ(pages->tabText(0), QStringLiteral("IO Status"));
   EXPECT_EQ(pages->tabText(1), QStringLiteral("RS485 Modbus"));
   EXPECT_EQ(pages->tabText(2), QStringLiteral("Recorder"));
+  EXPECT_EQ(pages->tabText(3), QStringLiteral("RS485 link"));
   EXPECT_EQ(pages->currentIndex(), 0);
   EXPECT_EQ(pages->widget(0)->objectName(), QStringLiteral("TabSheet1"));
   EXPECT_EQ(pages->widget(1)->objectName(), QStringLiteral("TabSheet2"));
