@@ -13,7 +13,7 @@ LinkVerdict Verdict(const LinkTestInput& in, const std::optional<std::uint16_t>&
     if (!rise) return LinkVerdict::NoAnswer;
     return *rise > 0 ? LinkVerdict::DriverHearsNoAnswer : LinkVerdict::NothingReachesDriver;
   }
-  if (in.Answered > 0 && in.Values && in.Values->Disagreeing > 0) return LinkVerdict::AnotherDevice;
+  if (in.Answered > 0 && in.Values && in.Values->DisagreeingSetPoints > 0) return LinkVerdict::AnotherDevice;
   if (in.Answered < in.Sent || in.Corrupted > 0) return LinkVerdict::Noisy;
   if (in.EchoSeen) return LinkVerdict::Echo;
   return LinkVerdict::Ok;

@@ -49,6 +49,11 @@ std::array<std::optional<std::int64_t>, kRegisterRowCount> PreviewValues(const R
   return values;
 }
 
+namespace {
+// Where the status and measurement registers (100 on) start in the block.
+constexpr std::size_t kFirstMeasurementOffset = *BlockOffsetOfRegister(100);
+}  // namespace
+
 Agreement CompareWithUsb(const Rs485Registers& registers, const RegisterBlock& usbBefore,
                          const RegisterBlock& usbAfter) {
   Agreement agreement;
@@ -62,6 +67,7 @@ Agreement CompareWithUsb(const Rs485Registers& registers, const RegisterBlock& u
     if (value < std::min(a, b) || value > std::max(a, b)) {
       ++agreement.Disagreeing;
       agreement.DisagreeingRows = static_cast<std::uint16_t>(agreement.DisagreeingRows | (1U << r));
+      if (row.Offset < kFirstMeasurementOffset) ++agreement.DisagreeingSetPoints;
     }
   }
   return agreement;

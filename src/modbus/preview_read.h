@@ -38,10 +38,14 @@ std::array<std::optional<std::int64_t>, kRegisterRowCount> PreviewValues(const R
 // Rows read over RS485 against the USB preview taken just before and just after the reads: a row
 // agrees when its value lies between (or on) the two USB values, so a reading that moved while it
 // was read still agrees.
+// Only the set points (registers below 100: written by a master, still while the drive runs) can
+// tell another device: measurements may swing outside the two USB readings between them, and a
+// running drive's currents do.
 struct Agreement {
   std::uint16_t Compared = 0;
   std::uint16_t Disagreeing = 0;
   std::uint16_t DisagreeingRows = 0;  // bit r: row r of the register table
+  std::uint16_t DisagreeingSetPoints = 0;
   bool AllAgree() const { return Compared > 0 && Disagreeing == 0; }
 };
 Agreement CompareWithUsb(const Rs485Registers& registers, const RegisterBlock& usbBefore,

@@ -50,8 +50,11 @@ TEST(LinkVerdict, EachLineStateHasItsVerdict) {
   EXPECT_TRUE(r.Echo);
 
   in = Clean(10);
-  in.Values = Agreement{15, 3, 0x7};
+  in.Values = Agreement{15, 3, 0x7, 3};
   EXPECT_EQ(JudgeLinkTest(in).Verdict, LinkVerdict::AnotherDevice);
+  // Measurements that moved outside the two USB readings alone tell nothing.
+  in.Values = Agreement{15, 2, 0x180, 0};
+  EXPECT_EQ(JudgeLinkTest(in).Verdict, LinkVerdict::Ok);
 
   in = Clean(10);
   in.Port = PortErrorKind::NoAccess;
@@ -83,7 +86,7 @@ TEST(LinkVerdict, EchoIsToldAlongsideAWorseVerdict) {
   EXPECT_EQ(r.Verdict, LinkVerdict::NothingReachesDriver);
   EXPECT_TRUE(r.Echo);
   in.Answered = 3;
-  in.Values = Agreement{15, 15, 0x7FFF};
+  in.Values = Agreement{15, 15, 0x7FFF, 5};
   EXPECT_EQ(JudgeLinkTest(in).Verdict, LinkVerdict::AnotherDevice);
 }
 

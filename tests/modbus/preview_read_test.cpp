@@ -113,6 +113,7 @@ TEST(CompareWithUsb, ARowAgreesBetweenTheTwoUsbReadingsAndOnlyReadRowsCount) {
   a = CompareWithUsb(regs, before, after);
   EXPECT_EQ(a.Disagreeing, 2);
   EXPECT_EQ(a.DisagreeingRows, (1U << 1) | (1U << 7));
+  EXPECT_EQ(a.DisagreeingSetPoints, 1);  // ControlMode; ActualPwm is a measurement
   EXPECT_FALSE(a.AllAgree());
   EXPECT_FALSE(CompareWithUsb(Rs485Registers{}, before, after).AllAgree());
 }
