@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bus_output.h"
 #include "cli_app.h"
 #include "cli_simulation.h"
 
@@ -68,7 +69,9 @@ TEST_F(CliBus, AHealthyLineIsOkInWordsAndInJson) {
   const std::size_t textFrames = frames_.size();
   EXPECT_EQ(textFrames, 6U);
 
-  const Result json = Run(sim, {"--simulate", "bus", "test", "--count", "2", "--json"});
+  // A fresh simulation, as each run of the program has its own.
+  Simulation second("driver");
+  const Result json = Run(second, {"--simulate", "bus", "test", "--count", "2", "--json"});
   EXPECT_EQ(json.code, 0) << json.err;
   EXPECT_EQ(json.json.value("verdict").toString(), "ok") << json.out;
   EXPECT_EQ(json.json.value("answered").toInt(), 4);
@@ -79,7 +82,7 @@ TEST_F(CliBus, AHealthyLineIsOkInWordsAndInJson) {
   EXPECT_GT(json.json.value("max_ms").toDouble(), 0.0);
   EXPECT_EQ(json.json.value("settings").toObject().value("baud").toInt(), 19200);
   EXPECT_TRUE(json.json.value("port_problem").isNull());
-  EXPECT_EQ(json.json.value("port").toString(), sim.Rs485Port());
+  EXPECT_EQ(json.json.value("port").toString(), second.Rs485Port());
   EXPECT_EQ(frames_.size(), textFrames + 4);
 }
 
@@ -180,6 +183,56 @@ TEST_F(CliBus, PortsAndUsage) {
   EXPECT_EQ(Run(sim, {"bus", "test", "--all"}).code, 1);
   EXPECT_EQ(Run(sim, {"status", "--port", "/dev/ttyS0"}).code, 1);
   EXPECT_TRUE(frames_.empty());
+}
+
+// Each verdict in words: a technician reads what is wrong and what to do, and hears when the
+// driver's counter could not tell the two silent cases apart.
+TEST(BusVerdictText, EveryVerdictSaysWhatToDo) {
+  LinkCheckReport r;
+  r.Line = {9600, 0};
+  r.Slave = 7;
+  r.CounterRead = true;
+  BusWhere w;
+  w.Port = "/dev/ttyUSB0";
+  w.DriverOnUsb = true;
+  const auto text = [&](modbus::LinkVerdict v) {
+    r.Result.Verdict = v;
+    return VerdictText(r, w);
+  };
+  r.Result.Answered = 20;
+  r.Result.Sent = 20;
+  r.Result.MedianRoundTripUs = 12340;
+  r.Result.MaxRoundTripUs = 20000;
+  r.Usb = RegisterBlock{};
+  EXPECT_EQ(text(modbus::LinkVerdict::Ok),
+            "result: the line works: the driver answered 20 of 20 requests; round trip 12.34 ms median, 20.00 ms "
+            "at most; the values agree with what the driver shows over USB\n");
+  r.Result.Answered = 0;
+  r.Result.CounterRise = 20;
+  EXPECT_EQ(text(modbus::LinkVerdict::DriverHearsNoAnswer).rfind(
+                "problem: the driver hears the requests (its good-frame counter rose by 20) but no answer", 0),
+            0U);
+  EXPECT_NE(text(modbus::LinkVerdict::NothingReachesDriver).find("other settings than 9600 baud, no parity"),
+            std::string::npos);
+  r.Result.Answered = 15;
+  r.Result.Corrupted = 3;
+  EXPECT_EQ(text(modbus::LinkVerdict::Noisy).rfind(
+                "problem: the line is noisy: the driver answered 15 of 20 requests, 3 answers came back damaged\nfix: ",
+                0),
+            0U);
+  EXPECT_NE(text(modbus::LinkVerdict::Echo).find("local echo"), std::string::npos);
+  EXPECT_NE(text(modbus::LinkVerdict::AnotherDevice).find("another device answers at slave 7"), std::string::npos);
+  w.PortProblem = "/dev/ttyUSB0 is held by another program: close it and try again";
+  EXPECT_EQ(text(modbus::LinkVerdict::PortError),
+            "problem: /dev/ttyUSB0 is held by another program: close it and try again\n");
+  // Without a driver on USB the counter is unknown, and the verdict and a note say so.
+  r.CounterRead = false;
+  w.DriverOnUsb = false;
+  const std::string none = text(modbus::LinkVerdict::NoAnswer);
+  EXPECT_EQ(none.rfind("problem: no answer from slave 7 at 9600 baud, no parity\nfix: ", 0), 0U) << none;
+  EXPECT_NE(none.find("note: the good-frame counter could not be read: no driver on USB\n"), std::string::npos);
+  w.DriverOnUsb = true;
+  EXPECT_NE(text(modbus::LinkVerdict::NoAnswer).find("did not tell its good-frame counter"), std::string::npos);
 }
 
 }  // namespace
