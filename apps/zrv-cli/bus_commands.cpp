@@ -54,7 +54,7 @@ class WatchedTransport final : public ByteTransport {
 
  private:
   SerialPortTransport& port_;
-  SimLinePty* simulated_;
+  [[maybe_unused]] SimLinePty* simulated_;  // not on Windows
   std::function<void(std::span<const std::uint8_t>)> written_;
 };
 
