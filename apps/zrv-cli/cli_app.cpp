@@ -12,6 +12,7 @@
 #include <optional>
 #include <sstream>
 
+#include "bus_commands.h"
 #include "cli_options.h"
 #include "cli_output.h"
 #include "cli_simulation.h"
@@ -28,6 +29,9 @@
 #include "record/csv_row.h"
 #include "record/sample.h"
 #include "sim/simulated_driver.h"
+#ifndef _WIN32
+#include "rs485/sim_line_pty.h"
+#endif
 
 namespace zrv::cli {
 
@@ -57,12 +61,13 @@ class Runner {
  public:
   Runner(const CliOptions& options, const CliContext& context, OutputSink& sink)
       : o_(options), out_(sink), err_(*context.err), probes_(context.probes),
-        exitWhenDone_(context.exitWhenDone) {}
+        exitWhenDone_(context.exitWhenDone), busWritten_(context.busWritten) {}
 
   int Run(IHidPlatform& platform);
   int RunCommand(DriverSession& session, DriverRequests& link);
 
   ModbusChoice fromFile_;  // settings read from --from
+  Simulation* simulation_ = nullptr;
 
  private:
   int Fail(int code, const std::string& message) {
@@ -88,12 +93,14 @@ class Runner {
   int Doctor(DriverRequests& link);
   int Watch(const DriverSession& session, DriverRequests& link, std::uint8_t code);
   int ModbusSet(const DriverSession& session, DriverRequests& link);
+  int Bus(DriverSession& session, DriverRequests& link);
 
   const CliOptions& o_;
   OutputSink& out_;
   std::ostream& err_;
   IDoctorProbes* probes_;
   bool exitWhenDone_;
+  std::function<void(std::span<const std::uint8_t>)> busWritten_;
   SystemProbes systemProbes_;
 
   IDoctorProbes& Probes() { return probes_ != nullptr ? *probes_ : systemProbes_; }
@@ -195,6 +202,36 @@ int Runner::ModbusSet(const DriverSession& session, DriverRequests& link) {
   return kExitOk;
 }
 
+bool IsBusCommand(Command c) { return c == Command::BusRead || c == Command::BusTest || c == Command::BusScan; }
+
+// The line works without USB: a driver that is not there or may not be opened only takes away its
+// settings and its good-frame counter.
+int Runner::Bus(DriverSession& session, DriverRequests& link) {
+  BusContext c;
+  c.options = &o_;
+  c.out = &out_;
+  c.err = &err_;
+  c.written = busWritten_;
+  if (simulation_ != nullptr) {
+    c.simulatedPort = simulation_->Rs485Port();
+#ifndef _WIN32
+    c.simulatedLine = simulation_->Rs485();
+#endif
+  }
+  std::string message;
+  const int chosen = link.Choose(o_.device, message);
+  if (chosen == kExitOk) {
+    c.session = &session;
+    c.link = &link;
+  } else if (chosen == kExitNoAccess) {
+    err_ << "zrv-cli: note: the driver at " << ShownText(link.Chosen().Node)
+         << " may not be opened (see `zrv-cli doctor`): the line is tested without USB\n";
+  } else if (chosen != kExitNoDriver || !o_.device.empty()) {
+    return Fail(chosen, message);
+  }
+  return RunBusCommand(c);
+}
+
 int Runner::Run(IHidPlatform& platform) {
   DriverSession session(RealTimeSource(), platform, DriverSession::Choice::Chosen);
   DriverRequests link(session);
@@ -217,6 +254,7 @@ int Runner::RunCommand(DriverSession& session, DriverRequests& link) {
     return kExitOk;
   }
   if (o_.command == Command::Doctor) return Doctor(link);
+  if (IsBusCommand(o_.command)) return Bus(session, link);
 
   std::string message;
   const int chosen = link.Choose(o_.device, message);
@@ -278,12 +316,27 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
     return kExitUsage;
   }
 
+  // With --simulate the simulated driver's RS485 side is a port too, on a pseudo-terminal.
+  std::unique_ptr<Simulation> ownSimulation;
+  Simulation* simulation = context.simulation;
+  if (options.simulate && context.platform == nullptr) {
+    ownSimulation = std::make_unique<Simulation>(options.scenario);
+    simulation = ownSimulation.get();
+  }
+
   if (options.command == Command::BusPorts) {
-    const QList<bus::SerialPortInfo> ports = bus::ListSerialPorts();
+    QList<bus::SerialPortInfo> ports = bus::ListSerialPorts();
+    if (options.simulate && simulation != nullptr && !simulation->Rs485Port().isEmpty()) {
+      bus::SerialPortInfo simulated;
+      simulated.path = simulation->Rs485Port();
+      simulated.description = QStringLiteral("Simulated driver's RS485 line");
+      ports.prepend(simulated);
+    }
     out.Write(options.format == OutputFormat::Json ? BusPortsJson(ports) : BusPortsText(ports));
     return FinishOutput(out, err, kExitOk);
   }
   Runner runner(options, context, out);
+  if (options.simulate) runner.simulation_ = simulation;
   if (options.command == Command::ModbusSet) {
     if (!options.fromFile.empty() && !ReadSettingsFile(options.fromFile, runner.fromFile_, error)) {
       err << "zrv-cli: " << ShownText(error) << "; nothing was sent\n";
@@ -323,10 +376,7 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
   }
 
   if (context.platform != nullptr) return runner.Run(*context.platform);
-  if (options.simulate) {
-    Simulation simulation(options.scenario);
-    return runner.Run(simulation.Platform());
-  }
+  if (ownSimulation) return runner.Run(ownSimulation->Platform());
 #ifdef _WIN32
   Win32HidPlatform platform;
 #else

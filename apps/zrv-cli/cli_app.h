@@ -2,7 +2,10 @@
 // streams; tests pass their own platform, probes and streams and run it in-process.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,6 +14,8 @@
 #include "link/platform/hid_platform.h"
 
 namespace zrv::cli {
+
+class Simulation;
 
 struct CliContext {
   IHidPlatform* platform = nullptr;  // null: the hidraw devices, or the simulation with --simulate
@@ -22,6 +27,11 @@ struct CliContext {
   // orderly way (that waits for the end of the reader's current wait, up to 100 ms); the kernel
   // closes the device. Tests keep the orderly teardown.
   bool exitWhenDone = false;
+  // The simulation behind `platform`, when it is one: its driver's RS485 side serves the bus
+  // commands. Null with --simulate and no platform: RunCli makes its own.
+  Simulation* simulation = nullptr;
+  // Sees every byte the bus commands write to the serial port.
+  std::function<void(std::span<const std::uint8_t>)> busWritten;
 };
 
 // Needs a QCoreApplication on the calling thread.

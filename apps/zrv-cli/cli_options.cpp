@@ -35,6 +35,16 @@ const char* const kUsage =
     "                            the acknowledgement, reads them back and compares\n"
     "  doctor                    what stands between this user and the driver, with the fix\n"
     "  bus ports                 the serial ports (USB-RS485 adapters) for the driver's RS485 line\n"
+    "  bus read [--port PATH] [--slave-id N] [--baud B] [--parity P] [--function 3|4]\n"
+    "                            the fifteen previewed registers once over RS485 (function 03, or\n"
+    "                            04 when the driver refuses 03); unset settings come from the\n"
+    "                            driver over USB\n"
+    "  bus test [--port PATH] [--slave-id N] [--baud B] [--parity P] [--count N]\n"
+    "                            N reads of the preview over RS485 (default 10) with the driver's\n"
+    "                            good-frame counter over USB around them: what is wrong with the line\n"
+    "  bus scan [--port PATH] [--slave-id N] [--baud B] [--parity P] [--all]\n"
+    "                            looks for the driver at every line setting and address (the first\n"
+    "                            that answers, or every one with --all); only reads are sent\n"
     "\n"
     "Options:\n"
     "  --json                    JSON output (one object per line with --watch)\n"
@@ -43,7 +53,10 @@ const char* const kUsage =
     "                            index shown by `list`)\n"
     "  --timeout MS              how long to wait for each answer (default 1000)\n"
     "  --simulate[=SCENARIO]     a simulated driver instead of the hardware; SCENARIO: driver\n"
-    "                            (default), none, two, denied, silent, late, mismatch, lookalike\n"
+    "                            (default), none, two, denied, silent, late, mismatch, lookalike,\n"
+    "                            or a fault on its RS485 line: rs485-swapped, rs485-no-termination,\n"
+    "                            rs485-deaf, rs485-echo, rs485-twin, rs485-slow, rs485-settings\n"
+    "  --port PATH               the serial port of the USB-RS485 adapter (bus read, test, scan)\n"
     "  -h, --help                this text\n"
     "  --version                 the version of zrv-cli and of Qt\n"
     "\n"
@@ -55,7 +68,9 @@ const char* const kUsage =
     "  4  no read/write access to the driver (the fix is printed)\n"
     "  5  no answer within --timeout\n"
     "  6  the settings read back differ from those written\n"
-    "  7  the output could not be written (disk full, output closed); it is incomplete\n";
+    "  7  the output could not be written (disk full, output closed); it is incomplete\n"
+    "  8  bus: no good answer on the RS485 line (the verdict of bus test is not ok)\n"
+    "  9  bus: the serial port cannot be opened, or there is none (the fix is printed)\n";
 
 std::string VersionText() {
   return "zrv-cli " + std::string(kVersionText) + " (Qt " + qVersion() + ")\n";
@@ -94,6 +109,7 @@ std::string OfferedBaudList() {
 struct Allowed {
   bool watch = false;
   bool modbusSet = false;
+  bool bus = false;  // bus read, test, scan: --port and the line settings
   bool device = true;
   bool csv = false;
 };
@@ -110,6 +126,11 @@ Allowed AllowedFor(Command command) {
       break;
     case Command::ModbusSet:
       a.modbusSet = true;
+      break;
+    case Command::BusRead:
+    case Command::BusTest:
+    case Command::BusScan:
+      a.bus = true;
       break;
     case Command::List:
     case Command::Doctor:
@@ -249,11 +270,12 @@ bool ParseSettingsJson(std::string_view text, ModbusChoice& out, std::string& er
 namespace {
 
 // Every option but -h/--help, by the name it is given with. The switches come first.
-enum Option { kJson, kCsv, kWatch, kDryRun, kSimulate, kVersion, kInterval, kCount, kTimeout, kDevice, kSlaveId,
-              kBaud, kParity, kFrom, kOptionCount };
-constexpr const char* kOptionNames[kOptionCount] = {"json",     "csv",     "watch",   "dry-run", "simulate",
-                                                    "version",  "interval", "count",  "timeout", "device",
-                                                    "slave-id", "baud",    "parity",  "from"};
+enum Option { kJson, kCsv, kWatch, kDryRun, kSimulate, kVersion, kAll, kInterval, kCount, kTimeout, kDevice,
+              kSlaveId, kBaud, kParity, kFrom, kPort, kFunction, kOptionCount };
+constexpr const char* kOptionNames[kOptionCount] = {"json",     "csv",      "watch",   "dry-run", "simulate",
+                                                    "version",  "all",      "interval", "count",  "timeout",
+                                                    "device",   "slave-id", "baud",    "parity",  "from",
+                                                    "port",     "function"};
 constexpr int kFirstWithValue = kInterval;
 
 int OptionNamed(std::string_view name) {
@@ -318,6 +340,21 @@ bool TakeValues(const QCommandLineParser& parser, const std::vector<QCommandLine
   if (set(kSlaveId) && !ParseSlaveId(value(kSlaveId), o.modbus.SlaveId.emplace(), error)) return false;
   if (set(kBaud) && !ParseBaud(value(kBaud), o.modbus.Baud.emplace(), error)) return false;
   if (set(kParity) && !ParseParity(value(kParity), o.modbus.Parity.emplace(), error)) return false;
+  if (set(kPort)) {
+    o.port = value(kPort);
+    if (o.port.empty()) {
+      error = "--port needs a serial port such as /dev/ttyUSB0 (see `zrv-cli bus ports`)";
+      return false;
+    }
+  }
+  if (set(kFunction)) {
+    const std::string f = value(kFunction);
+    if (f != "3" && f != "03" && f != "4" && f != "04") {
+      error = "--function must be 3 (holding registers) or 4 (input registers), not \"" + f + "\"";
+      return false;
+    }
+    o.function = static_cast<std::uint8_t>(f.back() - '0');
+  }
   if (set(kFrom)) {
     o.fromFile = value(kFrom);
     if (o.fromFile.empty()) {
@@ -347,11 +384,19 @@ bool TakeCommand(const std::vector<std::string>& words, CliOptions& o, std::stri
   } else if (name == "doctor") {
     o.command = Command::Doctor;
   } else if (name == "bus") {
-    if (words.size() < 2 || words[1] != "ports") {
-      error = "bus needs ports";
+    const std::string sub = words.size() < 2 ? std::string() : words[1];
+    if (sub == "ports") {
+      o.command = Command::BusPorts;
+    } else if (sub == "read") {
+      o.command = Command::BusRead;
+    } else if (sub == "test") {
+      o.command = Command::BusTest;
+    } else if (sub == "scan") {
+      o.command = Command::BusScan;
+    } else {
+      error = "bus needs ports, read, test or scan";
       return false;
     }
-    o.command = Command::BusPorts;
     used = 2;
   } else if (name == "modbus") {
     if (words.size() < 2 || (words[1] != "get" && words[1] != "set")) {
@@ -410,6 +455,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& out, std
   o.watch = set(kWatch);
   o.dryRun = set(kDryRun);
   o.simulate = set(kSimulate);
+  o.all = set(kAll);
   const bool json = set(kJson);
   const bool csv = set(kCsv);
   const bool intervalGiven = set(kInterval);
@@ -433,17 +479,37 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& out, std
     error = "--csv is for status --watch only";
     return false;
   }
-  if (!allowed.watch && (o.watch || intervalGiven || o.count)) {
-    error = "--watch, --interval and --count are for status and registers only";
+  const bool busTest = o.command == Command::BusTest;
+  if (!allowed.watch && (o.watch || intervalGiven || (o.count && !busTest))) {
+    error = "--watch, --interval and --count are for status and registers only (and --count for bus test)";
+    return false;
+  }
+  if (busTest && o.count && *o.count > kMostBusTestReads) {
+    error = "--count for bus test must be a whole number from 1 to " + std::to_string(kMostBusTestReads);
+    return false;
+  }
+  if (!allowed.bus && !o.port.empty()) {
+    error = "--port is for bus read, test and scan only";
+    return false;
+  }
+  if (o.function && o.command != Command::BusRead) {
+    error = "--function is for bus read only";
+    return false;
+  }
+  if (o.all && o.command != Command::BusScan) {
+    error = "--all is for bus scan only";
     return false;
   }
   if (allowed.watch && !o.watch && (intervalGiven || o.count)) {
     error = "--interval and --count need --watch";
     return false;
   }
-  if (!allowed.modbusSet &&
-      (o.modbus.Baud || o.modbus.Parity || o.modbus.SlaveId || !o.fromFile.empty() || o.dryRun)) {
-    error = "--slave-id, --baud, --parity, --from and --dry-run are for modbus set only";
+  if (!allowed.modbusSet && (!o.fromFile.empty() || o.dryRun)) {
+    error = "--from and --dry-run are for modbus set only";
+    return false;
+  }
+  if (!allowed.modbusSet && !allowed.bus && (o.modbus.Baud || o.modbus.Parity || o.modbus.SlaveId)) {
+    error = "--slave-id, --baud and --parity are for modbus set and bus read, test and scan only";
     return false;
   }
   if (!allowed.device && !o.device.empty()) {

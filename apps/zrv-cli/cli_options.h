@@ -20,9 +20,15 @@ enum ExitCode : int {
   kExitNoAnswer = 5,
   kExitMismatch = 6,
   kExitOutput = 7,  // the results could not be written (disk full, output closed); they are incomplete
+  kExitLineNoAnswer = 8,  // bus: no (good) answer on the RS485 line
+  kExitPortUnusable = 9,  // bus: the serial port cannot be opened (or there is none)
 };
 
-enum class Command { Help, Version, List, Info, Status, ModbusGet, ModbusSet, Registers, Doctor, BusPorts };
+enum class Command { Help, Version, List, Info, Status, ModbusGet, ModbusSet, Registers, Doctor, BusPorts, BusRead,
+                     BusTest, BusScan };
+// bus test --count: reads of the preview, two requests each.
+inline constexpr long long kMostBusTestReads = 10000;
+
 enum class OutputFormat { Text, Json, Csv };
 
 // Modbus line settings as asked for; an absent field keeps the driver's present value.
@@ -46,6 +52,11 @@ struct CliOptions {
   ModbusChoice modbus;
   std::string fromFile;
   bool dryRun = false;
+  // bus read, test and scan: the serial port (empty: the only one), the function of bus read
+  // (none: 03, falling back to 04), every answering slave for bus scan.
+  std::string port;
+  std::optional<std::uint8_t> function;
+  bool all = false;
 };
 
 // Parses the arguments after the program name. False with `error` set for anything malformed,

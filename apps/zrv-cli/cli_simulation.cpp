@@ -2,6 +2,12 @@
 
 #include <chrono>
 #include <cstring>
+#include <optional>
+
+#include "sim/rs485_line.h"
+#ifndef _WIN32
+#include "rs485/sim_line_pty.h"
+#endif
 
 namespace zrv::cli {
 
@@ -37,14 +43,27 @@ const char* const kScenarios[] = {"driver", "none", "two", "denied", "silent", "
 
 }  // namespace
 
+namespace {
+
+// The fault of an rs485-… scenario.
+std::optional<sim::Rs485Fault> LineFault(const std::string& name) {
+  const std::optional<sim::Rs485Fault> fault = sim::Rs485FaultFromName(name);
+  if (!fault || *fault == sim::Rs485Fault::None) return std::nullopt;
+  return fault;
+}
+
+}  // namespace
+
 bool KnownScenario(const std::string& name) {
   for (const char* s : kScenarios) {
     if (name == s) return true;
   }
-  return false;
+  return LineFault(name).has_value();
 }
 
-Simulation::Simulation(const std::string& scenario) {
+Simulation::Simulation(const std::string& given) {
+  const std::optional<sim::Rs485Fault> lineFault = LineFault(given);
+  const std::string scenario = lineFault ? std::string("driver") : given;
   std::uint32_t instance = 1;
   auto plugMouse = [&] {
     SimHidDeviceConfig mouse;
@@ -63,8 +82,13 @@ Simulation::Simulation(const std::string& scenario) {
     model->Driver().Advance(NowMs());
     model->Driver().SetLively(scenario == "driver" || scenario == "two", instance);
     model->SetClock(NowMs);
+    // One step of the lively mode now, so its registers hold their values before USB first asks:
+    // the RS485 line may read them first.
+    if (model->Driver().Lively()) model->Driver().Advance(NowMs() + 1);
     if (scenario == "silent") model->Driver().Faults().SilentAll = true;
     if (scenario == "late") model->Driver().Faults().ReplyDelayMs = kLateReplyMs;
+    // With a fault on the line, the fault alone shows in the good-frame counter.
+    if (lineFault) model->Driver().SetLivelyBusMaster(false);
     SimHidDeviceConfig config;
     config.Path = "/dev/hidraw" + std::to_string(instance - 1);
     config.Instance = instance++;
@@ -95,8 +119,27 @@ Simulation::Simulation(const std::string& scenario) {
     for (const auto& d : drivers_) d->Advance(now);
   });
   if (scenario == "late") clock_.start(kClockMs);
+
+#ifndef _WIN32
+  if (!drivers_.empty()) {
+    rs485_ = std::make_unique<SimLinePty>(drivers_.front());
+    QString error;
+    if (rs485_->Open({}, &error)) {
+      if (lineFault) rs485_->SetFault(*lineFault);
+    } else {
+      rs485_.reset();
+    }
+  }
+#endif
 }
 
 Simulation::~Simulation() { clock_.stop(); }
+
+QString Simulation::Rs485Port() const {
+#ifndef _WIN32
+  if (rs485_) return rs485_->PortPath();
+#endif
+  return {};
+}
 
 }  // namespace zrv::cli

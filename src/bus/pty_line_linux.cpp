@@ -17,8 +17,10 @@ namespace zrv::bus {
 
 PtyLine::PtyLine(QObject* parent) : QObject(parent) {
   // A master end reads EIO (and polls readable) for as long as no one has the other end open:
-  // look again now and then instead of spinning.
-  retryTimer_.setInterval(100);
+  // look again now and then instead of spinning. Soon enough that a tool which opens the port
+  // and sends at once is heard well inside its answer's time-out: a request read late comes
+  // back late, and its answer then runs into the next request.
+  retryTimer_.setInterval(5);
   retryTimer_.setSingleShot(true);
   connect(&retryTimer_, &QTimer::timeout, this, [this] {
     if (readable_ != nullptr) readable_->setEnabled(true);

@@ -2,7 +2,7 @@
 
 namespace zrv::modbus {
 
-LinkTest::LinkTest(const LinkTestPlan& plan) : plan_(plan) {}
+LinkTest::LinkTest(const LinkTestPlan& plan) : plan_(plan), table_(plan.Table) {}
 
 LinkTestStep LinkTest::Start(std::uint64_t nowUs) {
   if (done_ || phase_ != Phase::Idle) return Wait();

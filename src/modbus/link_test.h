@@ -25,6 +25,8 @@ struct LinkTestPlan {
   LineSettings Line;
   std::uint8_t Slave = 1;
   int Rounds = 5;
+  // Where the reads begin; input registers are read as asked, with no fallback.
+  RegisterTable Table = RegisterTable::Holding;
 };
 
 // What the shell does next: send these bytes (if any), and wake the test at WakeAtUs (if any).

@@ -138,7 +138,7 @@ void LinkCheck::StartLine() {
   runner_ = std::make_unique<LinkTestRunner>(*transport_, time_, nowUs_);
   runner_->OnFinished = [this](const modbus::LinkTest& test) { LineDone(test); };
   progress_.SetEnabled(true);
-  runner_->Start({*plan_.Line, *plan_.Slave, plan_.Rounds});
+  runner_->Start({*plan_.Line, *plan_.Slave, plan_.Rounds, plan_.Table});
 }
 
 void LinkCheck::LineDone(const modbus::LinkTest& test) {
@@ -172,6 +172,8 @@ void LinkCheck::Finish() {
     report_.Result = runner_->Test()->Verdict(usb_);
   }
   report_.CounterRead = usb_.CounterBefore.has_value() && usb_.CounterAfter.has_value();
+  report_.CounterBefore = usb_.CounterBefore;
+  report_.CounterAfter = usb_.CounterAfter;
   if (usb_.RegistersAfter) {
     report_.Usb = usb_.RegistersAfter;
   } else if (usb_.RegistersBefore) {

@@ -26,6 +26,7 @@ struct LinkCheckPlan {
   std::optional<modbus::LineSettings> Line;  // none: the driver's own, asked over USB
   std::optional<std::uint8_t> Slave;         // none: the driver's own
   int Rounds = 10;                           // reads of the previewed registers, two requests each
+  modbus::RegisterTable Table = modbus::RegisterTable::Holding;  // input: no fallback from holding
 };
 
 struct LinkCheckReport {
@@ -34,6 +35,8 @@ struct LinkCheckReport {
   std::uint8_t Slave = 0;
   bool SettingsFromUsb = false;
   bool CounterRead = false;      // before and after, over USB
+  std::optional<std::uint16_t> CounterBefore;  // the good-frame counter over USB
+  std::optional<std::uint16_t> CounterAfter;
   bool DriverWentAway = false;   // unplugged (or silent) during the test
   bool Cancelled = false;
   modbus::RegisterTable Table = modbus::RegisterTable::Holding;

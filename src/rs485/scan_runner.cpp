@@ -11,7 +11,7 @@ namespace {
 
 // A USB adapter's own latency on top of the wire when a port has just been (re)opened: what the
 // last probe at other settings drew may still be on its way in, and is no answer of ours.
-constexpr std::uint64_t kSettleUs = 10000;
+constexpr std::uint64_t kSettleUs = 20000;
 
 }  // namespace
 

@@ -313,7 +313,7 @@ void SimulatedDriver::StepLively(std::uint32_t dtMs) {
   if (std::fabs(encoder_) > 2.0e9) encoder_ = 0.0;
   // A bus master on the RS485 line polls the driver four times a second, so the good-frame count
   // moves in the demo; its frames go through the slave like any other.
-  pollCarryMs_ += dtMs;
+  pollCarryMs_ += busMaster_ ? dtMs : 0;
   while (pollCarryMs_ >= 250) {
     pollCarryMs_ -= 250;
     if (const auto poll = modbus::Request::ReadHolding(model_.Modbus.SlaveId, 100, 14)) {

@@ -101,6 +101,9 @@ class SimulatedDriver {
   // In lively mode, every event is a one-second fault, one starting every `ms` (at least 1 s;
   // 0: the usual mix of jams and faults every 15 to 30 s). For showing fault captures.
   void SetLivelyFaultEvery(std::uint32_t ms) { faultEveryMs_ = ms; }
+  // Lively mode's bus master polls the driver on its RS485 line (on by default); off, only the
+  // tool's own frames move the good-frame counter, as on a line with no other master.
+  void SetLivelyBusMaster(bool on) { busMaster_ = on; }
 
   // Received reports, oldest first; at most RecordLimit are kept, the oldest dropped first.
   const std::deque<ReceivedReport>& Received() const { return received_; }
@@ -155,6 +158,7 @@ class SimulatedDriver {
   std::uint32_t stopLeftMs_ = 0;    // current-limit stop still to run
   std::uint32_t faultLeftMs_ = 0;   // fault still to run
   std::uint32_t pollCarryMs_ = 0;   // towards the next poll of the lively mode's bus master
+  bool busMaster_ = true;
   std::uint32_t nextEventMs_ = 0;   // countdown to the next stop or fault
   std::uint32_t faultEveryMs_ = 0;
   int direction_ = 1;
