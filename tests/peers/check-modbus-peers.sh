@@ -137,7 +137,8 @@ else
 fi
 
 # Holding register N holds 1000 + N, input register N 2000 + N: every value read must be one of
-# those at its own address, and all 25 of the driver's registers must have been read.
+# those at its own address, and all 25 of the driver's registers (or the 15 rows of the preview)
+# must have been read.
 check_read() {  # what, JSON file, error file
   local verdict
   verdict=$("$python" - "$2" <<'PY'
@@ -152,13 +153,18 @@ def walk(node):
         addr, value = node.get("addr", node.get("address")), node.get("value")
         if isinstance(addr, int) and isinstance(value, int):
             seen.add(addr)
-            if value not in (1000 + addr, 2000 + addr): bad.append((addr, value))
+            # The preview's 112 is 112..113 as one signed 32-bit value, low word first.
+            good = {1000 + addr, 2000 + addr}
+            if addr == 112 and value > 0xFFFF:
+                good = {((b + 113) << 16) | (b + 112) for b in (1000, 2000)}
+            if value not in good: bad.append((addr, value))
         for v in node.values(): walk(v)
     elif isinstance(node, list):
         for v in node: walk(v)
 walk(doc)
-want = set(range(0, 11)) | set(range(100, 114))
-print("ok %d" % len(seen) if seen == want and not bad else "read %s, wrong %s" % (sorted(seen), bad))
+every = set(range(0, 11)) | set(range(100, 114))
+preview = {0, 1, 2, 3, 10, 100, 101, 102, 103, 107, 108, 109, 110, 111, 112}
+print("ok %d" % len(seen) if seen in (every, preview) and not bad else "read %s, wrong %s" % (sorted(seen), bad))
 PY
 )
   if [[ $verdict == ok* ]]; then
