@@ -25,6 +25,8 @@ exec unshare --mount --propagation private -- bash -c '
   root=$1 top=$2 ccache=$3
   shift 3
   mount -t proc proc "$root/proc"
+  # Pseudo-terminals of its own: the serial port tests and the simulated RS485 line open them.
+  mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts "$root/dev/pts"
   mkdir -p "$root$top" "$root$ccache"
   mount --bind "$top" "$root$top"
   mount --bind "$ccache" "$root$ccache"

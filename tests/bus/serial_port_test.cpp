@@ -143,7 +143,9 @@ TEST(SerialPortTest, EachOpenFailureNamesItsCause) {
   QProcess holder;
   holder.setStandardInputFile(line.Path());
   holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-  ASSERT_TRUE(holder.waitForStarted());
+  // Under a user-mode emulator without binfmt (the arm64 tests) the system's own programs do not
+  // start.
+  if (!holder.waitForStarted()) GTEST_SKIP() << "no program of this system can be started here to hold the port";
   ASSERT_TRUE(Until([&] { return !ProgramsHolding(line.Path()).isEmpty(); }));
   const PortError busy = second.Open(line.Path(), {9600, kParityNone});
   EXPECT_EQ(busy.problem, PortProblem::Busy);
