@@ -4,7 +4,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
+#include <QTemporaryDir>
 #include <cstdint>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -18,6 +20,7 @@
 #include "view/live_view_model.h"
 #include "ui/form1.h"
 #include "ui/message_boxes.h"
+#include "ui/recorder_page.h"
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -65,7 +68,17 @@ inline QColor FontColor(const QLabel* label) { return label->palette().color(QPa
 // platform. The driver is connected the way an operator does it: by plugging it in.
 class WindowOnManualTime {
  public:
-  WindowOnManualTime() : Session(Time, Platform), Form(std::make_unique<TForm1>(Session, Time, Boxes)) {}
+  WindowOnManualTime() : Session(Time, Platform), Form(std::make_unique<TForm1>(Session, Time, Boxes)) {
+    // The recorder's clocks follow the test's time too: on a slow machine five real seconds after
+    // a fault would otherwise save a capture (and say so on the status line) in one window and not
+    // in another. Captures go to a folder of the window's own, never the user's.
+    if (auto* recorder = Form->findChild<RecorderPage*>()) {
+      recorder->SetClocks([this] { return SteadyTime(std::chrono::milliseconds(Time.NowMs())); },
+                          [this] { return WallTime(std::chrono::seconds(1'800'000'000) +
+                                                   std::chrono::milliseconds(Time.NowMs())); });
+      recorder->SetCaptureFolder(Captures.path());
+    }
+  }
   ~WindowOnManualTime() { Form.reset(); }
 
   template <typename T>
@@ -92,6 +105,7 @@ class WindowOnManualTime {
 
   void Ticks(int count) { Time.Advance(40 * count); }
 
+  QTemporaryDir Captures;
   ManualTimeSource Time;
   FakeMessageBoxes Boxes;
   SimHidPlatform Platform;
