@@ -6,6 +6,8 @@
 // (otherwise it faults now and then, about once a minute on average), to show fault captures.
 // The driver's RS485 side is on a pseudo-terminal of its own, listed first on the "RS485 link"
 // page; --rs485-fault NAME starts its line with that fault (rs485-deaf, rs485-swapped, ...).
+// ZRV_DEMO_RS485_TESTING=1 starts the page's link test three seconds in and again each time one
+// ends (for measuring the window during tests).
 #include <QTabWidget>
 #include <QTimer>
 #include <QtGlobal>
@@ -92,6 +94,12 @@ void RunDemo(zrv::QtMessageBoxes& boxes, zrv::sim::Rs485Fault fault) {
     port.path = line.PortPath();
     port.description = QStringLiteral("Simulated driver's RS485 line");
     form.Rs485().AddPinnedPort(port);
+    if (qEnvironmentVariableIntValue("ZRV_DEMO_RS485_TESTING") != 0) {
+      zrv::Rs485Page* page = &form.Rs485();
+      QObject::connect(page, &zrv::Rs485Page::CheckFinished, page,
+                       [page] { QTimer::singleShot(0, page, &zrv::Rs485Page::TestClick); });
+      QTimer::singleShot(kDriverPlugDelayMs + 2000, page, &zrv::Rs485Page::TestClick);
+    }
   } else {
     std::fprintf(stderr, "zrv-pc-demo: no simulated RS485 line: %s\n", lineError.toLocal8Bit().constData());
   }

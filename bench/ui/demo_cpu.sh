@@ -4,8 +4,8 @@
 # nanoseconds) over a run after the connection, and how often its threads were put on a CPU.
 # Usage: demo_cpu.sh <path to zrv-pc-demo> [seconds, default 60] [path to qt_yardstick]
 # With ZRV_DEMO_STEADY=1 in the environment the simulated driver keeps its readings still.
-# The demo is measured on "IO Status" and then on the Recorder page (ZRV_DEMO_SKIP_RECORDER=1
-# leaves that out).
+# The demo is measured on "IO Status", then on the Recorder page (ZRV_DEMO_SKIP_RECORDER=1
+# leaves that out) and on the "RS485 link" page, idle and testing (ZRV_DEMO_SKIP_RS485=1).
 # Given qt_yardstick, it then measures that yardstick the same way, ZRV_YARDSTICK_SECONDS (default
 # 30) per case: what a bare Qt window costs here at 25 repaints a second, with none of the tool.
 set -eu
@@ -46,6 +46,13 @@ measure zrv-pc-demo 5 "$seconds" "$demo"
 # The same on the Recorder page, every series charted (ZRV_DEMO_PAGE=2).
 if [ "${ZRV_DEMO_SKIP_RECORDER:-0}" != 1 ]; then
   measure "zrv-pc-demo on the Recorder page" 5 "$seconds" env ZRV_DEMO_PAGE=2 "$demo"
+fi
+
+# On the "RS485 link" page (ZRV_DEMO_PAGE=3), idle and with one link test after another on the
+# simulated driver's line.
+if [ "${ZRV_DEMO_SKIP_RS485:-0}" != 1 ]; then
+  measure "zrv-pc-demo on the RS485 link page" 5 "$seconds" env ZRV_DEMO_PAGE=3 "$demo"
+  measure "zrv-pc-demo on the RS485 link page, testing" 5 "$seconds" env ZRV_DEMO_PAGE=3 ZRV_DEMO_RS485_TESTING=1 "$demo"
 fi
 
 if [ -n "$yardstick" ]; then
