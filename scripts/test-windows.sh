@@ -51,6 +51,57 @@ vm_wine() {
   ZRV_WINE_SCENARIOS=${ZRV_WINE_SCENARIOS:-backend backend-unnumbered backend-short backend-delay} \
     bash vm/run-vm-wine-test.sh build/windows
 }
+# The simulated driver's RS485 side (the Linux build's zrv-uhid-driver --no-hid) on a
+# pseudo-terminal, mapped into the prefix as COM9 (wine maps a COM port to a Linux device through
+# HKLM\Software\Wine\Ports): zrv-cli.exe's bus commands and the suite's COM port cases use it. A
+# pseudo-terminal takes no parity, so the driver is at 8N1.
+rs485_slave=7 rs485_baud=19200 rs485_parity=none
+rs485_pid=
+rs485_up() {
+  local driver=build/default/apps/zrv-uhid-driver/zrv-uhid-driver i
+  [ -x "$driver" ] || { echo "needs the Linux build's $driver"; return 1; }
+  rs485_dir=$(mktemp -d)
+  "$driver" --no-hid --rs485-pty "$rs485_dir/line" --slave-id $rs485_slave --baud $rs485_baud \
+    --parity $rs485_parity >"$rs485_dir/driver.log" 2>&1 </dev/null &
+  rs485_pid=$!
+  for i in $(seq 1 50); do [ -L "$rs485_dir/line" ] && break; sleep 0.2; done
+  [ -L "$rs485_dir/line" ] || { echo "the simulated driver's line did not appear"; cat "$rs485_dir/driver.log"; return 1; }
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM9 /d "$(readlink -f "$rs485_dir/line")" /f </dev/null >/dev/null 2>&1 ||
+    return 1
+  # The prefix's services map the ports when they start.
+  wineserver -k </dev/null >/dev/null 2>&1
+  wineserver -p </dev/null >/dev/null 2>&1
+  wineboot </dev/null >/dev/null 2>&1
+  ls -l "$WINEPREFIX/dosdevices/com9" || return 1
+  export ZRV_TEST_COM_PORT=COM9 ZRV_TEST_COM_LINE=$rs485_slave,$rs485_baud,$rs485_parity
+}
+rs485_down() {
+  [ -n "$rs485_pid" ] && kill "$rs485_pid" 2>/dev/null
+  wine reg delete 'HKLM\Software\Wine\Ports' /v COM9 /f </dev/null >/dev/null 2>&1 || true
+  rm -rf "${rs485_dir:-/nonexistent}"
+}
+# zrv-cli.exe bus ports, read and test on COM9; a test at another address gets no answer (exit 8).
+rs485_cli() {
+  local cli=build/windows/apps/zrv-cli/zrv-cli.exe out rc=0 code
+  local line=(--port COM9 --slave-id $rs485_slave --baud $rs485_baud --parity $rs485_parity)
+  out=$(timeout 60 wine "$cli" bus ports </dev/null 2>&1)
+  echo "$out" | sed 's/^/    | /'
+  grep -q '^COM9\b' <<<"$out" || { echo "bus ports does not list COM9"; rc=1; }
+  out=$(timeout 60 wine "$cli" bus read "${line[@]}" --json </dev/null 2>&1)
+  code=$?
+  echo "    bus read: exit $code, ${out:0:160}"
+  [ $code -eq 0 ] && grep -q '"registers":\[{"addr":0' <<<"$out" || { echo "bus read failed"; rc=1; }
+  out=$(timeout 60 wine "$cli" bus test "${line[@]}" --count 5 --json </dev/null 2>&1)
+  code=$?
+  echo "    bus test: exit $code, ${out:0:160}"
+  [ $code -eq 0 ] && grep -q '"verdict":"ok","answered":10,"sent":10' <<<"$out" || { echo "bus test failed"; rc=1; }
+  out=$(timeout 60 wine "$cli" bus test --port COM9 --slave-id $((rs485_slave + 1)) --baud $rs485_baud \
+    --parity $rs485_parity --count 1 --json </dev/null 2>&1)
+  code=$?
+  echo "    bus test at another address: exit $code, ${out:0:160}"
+  [ $code -eq 8 ] && grep -q '"answered":0' <<<"$out" || { echo "bus test at another address: not exit 8 without answers"; rc=1; }
+  return $rc
+}
 # Now and then a case under wine dies at once with no output, or hangs after its last line (gtest's
 # "PASSED" printed, the process not ending): the windows test preset runs a failed case once more,
 # bounds each run at 60 s (a case takes at most a few seconds), and the stage counts those reruns.
@@ -104,7 +155,10 @@ step "setup (mingw-w64, wine)" setup
 [ $rc -eq 0 ] && step "build" build
 if [ $rc -eq 0 ]; then
   step "VM: zrv-cli.exe and zrv-pc.exe under wine beside the virtual driver" vm_wine
+  step "RS485: the simulated driver's line as COM9" rs485_up
+  [ $rc -eq 0 ] && step "RS485: zrv-cli.exe bus commands on COM9" rs485_cli
   step "tests under wine" tests
+  rs485_down
   step "zip and its DLL check" package
   [ $rc -eq 0 ] && step "installer under wine" installer
 fi
