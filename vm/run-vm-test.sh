@@ -10,14 +10,9 @@
 # (virtual CPUs, default 1).
 set -euo pipefail
 
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-root="$(cd "$here/.." && pwd)"
-work="$here/work"
-
-log() { echo "vm-test: $*" >&2; }
-
+VM_LOG_NAME=vm-test
 # shellcheck source-path=SCRIPTDIR source=lib/common.sh
-source "$here/lib/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
 # The whole run is bounded: the script runs itself once more under timeout(1).
 vm_bounded_run "${ZRV_VM_TIMEOUT:-600}" "$0" "$@"

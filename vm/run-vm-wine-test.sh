@@ -12,14 +12,9 @@
 # ZRV_QT_WINDOWS (Qt for Windows; default: what build-qt-windows.sh names), ZRV_CACHE_DIR.
 set -euo pipefail
 
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-root="$(cd "$here/.." && pwd)"
-work="$here/work"
-
-log() { echo "vm-wine-test: $*" >&2; }
-
+VM_LOG_NAME=vm-wine-test
 # shellcheck source-path=SCRIPTDIR source=lib/common.sh
-source "$here/lib/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
 # The whole run is bounded, and one at a time beside run-vm-test.sh: see vm_bounded_run.
 vm_bounded_run "${ZRV_VM_TIMEOUT:-900}" "$0" "$@"

@@ -1,8 +1,14 @@
-# Sourced by run-vm-test.sh and run-vm-wine-test.sh, which share vm/work (downloads, builds): the
-# bounded run one at a time, the Debian kernel package (downloaded, never installed) and the
-# initramfs. The caller sets `work` and defines log(); kpkg, kdeb, kdir, vmlinuz and kconfig are set
-# here for it.
-# shellcheck shell=bash disable=SC2154,SC2034
+# Sourced by run-vm-test.sh and run-vm-wine-test.sh, which share vm/work (downloads, builds): where
+# things are, the bounded run one at a time, the Debian kernel package (downloaded, never
+# installed) and the initramfs. The caller sets VM_LOG_NAME, the prefix of its log lines; kpkg,
+# kdeb, kdir, vmlinuz and kconfig are set here for it.
+# shellcheck shell=bash disable=SC2034
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"  # vm/
+root="$(cd "$here/.." && pwd)"
+work="$here/work"
+
+log() { echo "$VM_LOG_NAME: $*" >&2; }
 
 # vm_bounded_run SECONDS COMMAND...: outside the bounded run, runs COMMAND (the script itself, once
 # more) under timeout(1) while holding vm/work's lock, and exits with its status. Inside, returns.
