@@ -62,15 +62,16 @@ vm_kernel_deb() {
 vm_kernel_package() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}'; }
 
 # vm_unpack_kernel FOLDER PATTERN...: the image, its config and the files matching the patterns
-# (modules) of $kdeb, unpacked once into $work/FOLDER/<package>. Sets kdir, vmlinuz and kconfig.
+# (modules) of $kdeb, unpacked into $work/FOLDER/<package>; again only when the patterns change.
+# Sets kdir, vmlinuz and kconfig.
 vm_unpack_kernel() {
   kdir="$work/$1/$(basename "$kdeb" .deb)"
   shift
-  if [ ! -e "$kdir/.done" ]; then
+  if [ "$(cat "$kdir/.done" 2>/dev/null)" != "$*" ]; then
     log "unpacking $(basename "$kdeb")"
     rm -rf "$kdir" && mkdir -p "$kdir"
     dpkg-deb --fsys-tarfile "$kdeb" | tar -x -C "$kdir" --wildcards './boot/vmlinuz-*' './boot/config-*' "$@"
-    touch "$kdir/.done"
+    echo "$*" >"$kdir/.done"
   fi
   vmlinuz="$(ls "$kdir"/boot/vmlinuz-* | head -n 1)"
   kconfig="$(ls "$kdir"/boot/config-* | head -n 1)"
