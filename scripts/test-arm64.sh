@@ -4,24 +4,20 @@
 # qemu-user and checks the package. Prints the time of each step. Needs root.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-export CTEST_OUTPUT_ON_FAILURE=1
-
 STAGE_NAME=arm64
-source scripts/lib/stage.sh
+# shellcheck source=scripts/lib/root-stage.sh
+source scripts/lib/root-stage.sh
 
-in_root() { bash scripts/in-arm64-root.sh "$@"; }
 build() { in_root sh -c 'cmake --preset arm64 >/dev/null && cmake --build --preset arm64'; }
 package() {
   in_root sh -c 'rm -f build/arm64/package/*.deb && cd build/arm64 && cpack -G DEB >/dev/null' &&
     bash tests/packaging/check-package-arm64.sh
 }
 
-t_all=$SECONDS
 step "build root" bash scripts/setup-arm64.sh
 [ $rc -eq 0 ] && step "build" build
 if [ $rc -eq 0 ]; then
   step "tests under qemu-user" in_root ctest --preset arm64
   step "Debian package" package
 fi
-echo "-- arm64: $((SECONDS - t_all)) s in all"
-exit $rc
+stage_done

@@ -8,12 +8,10 @@
 #   test-trixie.sh [PACKAGE.deb]
 set -uo pipefail
 cd "$(dirname "$0")/.."
-export CTEST_OUTPUT_ON_FAILURE=1
-
 STAGE_NAME=trixie
-source scripts/lib/stage.sh
+# shellcheck source=scripts/lib/root-stage.sh
+source scripts/lib/root-stage.sh
 
-in_root() { bash scripts/in-trixie-root.sh "$@"; }
 # mmdebstrap's output goes to a log, shown when making a root fails.
 roots() {
   mkdir -p build
@@ -46,12 +44,10 @@ package() {
   in_root clean --throwaway sh -c 'apt-get update -qq && bash tests/packaging/check-package.sh "$1"' sh "$deb"
 }
 
-t_all=$SECONDS
 step "roots (build, clean)" roots
 if [ $rc -eq 0 ]; then
   step "build (plain Release)" build
   [ $rc -eq 0 ] && step "tests" tests
   step "our package on Debian 13" package "${1:-}"
 fi
-echo "-- trixie: $((SECONDS - t_all)) s in all"
-exit $rc
+stage_done

@@ -10,31 +10,12 @@
 # (virtual CPUs, default 1).
 set -euo pipefail
 
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-root="$(cd "$here/.." && pwd)"
-work="$here/work"
-
-log() { echo "vm-test: $*" >&2; }
+VM_LOG_NAME=vm-test
+# shellcheck source-path=SCRIPTDIR source=lib/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
 # The whole run is bounded: the script runs itself once more under timeout(1).
-if [ -z "${ZRV_VM_INNER:-}" ]; then
-  export ZRV_VM_INNER=1
-  # One run at a time: runs share vm/work. The wait does not count against the timeout.
-  mkdir -p "$work"
-  exec 9>"$work/.lock"
-  if ! flock -n 9; then
-    log "waiting for another run to finish"
-    flock 9
-  fi
-  started=$(date +%s)
-  set +e
-  timeout -k 10 "${ZRV_VM_TIMEOUT:-600}" "$0" "$@"
-  rc=$?
-  set -e
-  [ $rc -eq 124 ] && log "FAIL: the whole run took longer than ${ZRV_VM_TIMEOUT:-600} s"
-  log "wall time $(($(date +%s) - started)) s"
-  exit $rc
-fi
+vm_bounded_run "${ZRV_VM_TIMEOUT:-600}" "$0" "$@"
 
 [ "$(id -u)" -eq 0 ] || { log "must run as root"; exit 1; }
 mkdir -p "$work/debs"
@@ -55,40 +36,12 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 # --- kernel and udev packages (downloaded, never installed) -----------------------------------
-kernel_package() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}'; }
-kpkg="$(kernel_package || true)"
-if [ -z "$kpkg" ]; then
-  apt-get update -qq || true
-  kpkg="$(kernel_package || true)"
-fi
-fetch() {  # fetch PACKAGE: download its .deb into the cache unless one is there
-  local p="$1"
-  if ls "$work/debs/${p}_"*.deb >/dev/null 2>&1; then return 0; fi
-  log "downloading $p"
-  (cd "$work/debs" && apt-get download -q "$p" >/dev/null 2>&1) && return 0
-  apt-get update -qq || true
-  (cd "$work/debs" && apt-get download -q "$p" >/dev/null)
-}
-if [ -n "$kpkg" ]; then
-  fetch "$kpkg" || log "download of $kpkg failed; trying the cache"
-fi
-kdeb="$(ls -t "$work/debs/${kpkg:-linux-image-}"*_amd64.deb 2>/dev/null | grep -v -- '-dbg' | head -n 1 || true)"
-[ -n "$kdeb" ] || { log "no kernel package (linux-image-amd64 depends on '${kpkg}')"; exit 1; }
-fetch udev
-fetch libudev1
-
-kdir="$work/kernel/$(basename "$kdeb" .deb)"
-if [ ! -e "$kdir/.done" ]; then
-  log "unpacking $(basename "$kdeb")"
-  rm -rf "$kdir" && mkdir -p "$kdir"
-  # Only the image, its config and three modules are needed; tar picks them from the package.
-  dpkg-deb --fsys-tarfile "$kdeb" | tar -x -C "$kdir" --wildcards \
-    './boot/vmlinuz-*' './boot/config-*' \
-    '*/kernel/drivers/hid/hid.ko*' '*/kernel/drivers/hid/uhid.ko*' '*/kernel/drivers/hid/hid-generic.ko*'
-  touch "$kdir/.done"
-fi
-vmlinuz="$(ls "$kdir"/boot/vmlinuz-* | head -n 1)"
-kconfig="$(ls "$kdir"/boot/config-* | head -n 1)"
+vm_kernel_deb
+vm_fetch udev
+vm_fetch libudev1
+# Only the image, its config and three modules are needed; tar picks them from the package.
+vm_unpack_kernel kernel \
+  '*/kernel/drivers/hid/hid.ko*' '*/kernel/drivers/hid/uhid.ko*' '*/kernel/drivers/hid/hid-generic.ko*'
 for option in CONFIG_HIDRAW=y CONFIG_UHID=m CONFIG_HID_GENERIC=m CONFIG_HID=m CONFIG_DEVTMPFS=y; do
   grep -q "^$option\$" "$kconfig" || { log "kernel config lacks $option"; exit 1; }
 done
@@ -128,15 +81,7 @@ install -m 0755 "$driver_bin" "$rootfs/usr/bin/zrv-uhid-driver"
 install -m 0755 "$cli_bin" "$rootfs/usr/bin/zrv-cli"
 install -m 0755 "$udevadm" "$rootfs/bin/udevadm"
 ln -s /bin/udevadm "$rootfs/lib/systemd/systemd-udevd"
-for m in hid uhid hid-generic; do
-  src="$(find "$kdir" -name "$m.ko*" | head -n 1)"
-  case "$src" in
-    *.ko) cp "$src" "$rootfs/modules/$m.ko" ;;
-    *.ko.xz) xz -dc "$src" >"$rootfs/modules/$m.ko" ;;
-    *.ko.zst) zstd -dqc "$src" >"$rootfs/modules/$m.ko" ;;
-    *) log "module $m not found"; exit 1 ;;
-  esac
-done
+vm_copy_modules "$rootfs" hid uhid hid-generic
 # The shared libraries of every dynamically linked program, at the paths the loader asks for.
 for bin in "$guest_bin" "$window_bin" "$driver_bin" "$cli_bin" "$udevadm"; do
   ldd "$bin" | awk '/=> \// {print $3} /^\t\// {print $1}' | while read -r lib; do
@@ -174,7 +119,7 @@ cp "$here/guest/init.sh" "$rootfs/init"
 chmod 0755 "$rootfs/init"
 echo "${ZRV_VM_SCENARIOS:-}" >"$rootfs/etc/zrv-scenarios"
 echo "${ZRV_VM_GUEST_ENV:-}" >"$rootfs/etc/zrv-env"
-(cd "$rootfs" && find . | cpio -o -H newc --quiet | gzip -1 >"$work/initrd.gz")
+vm_pack_initramfs "$rootfs" "$work/initrd.gz"
 log "initramfs $(($(stat -c %s "$work/initrd.gz") / 1024 / 1024)) MiB"
 
 # --- boot ------------------------------------------------------------------------------------------

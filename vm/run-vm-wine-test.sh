@@ -12,30 +12,12 @@
 # ZRV_QT_WINDOWS (Qt for Windows; default: what build-qt-windows.sh names), ZRV_CACHE_DIR.
 set -euo pipefail
 
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-root="$(cd "$here/.." && pwd)"
-work="$here/work"
+VM_LOG_NAME=vm-wine-test
+# shellcheck source-path=SCRIPTDIR source=lib/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
-log() { echo "vm-wine-test: $*" >&2; }
-
-if [ -z "${ZRV_VM_INNER:-}" ]; then
-  export ZRV_VM_INNER=1
-  # Shares vm/work (downloads, the driver's build) with run-vm-test.sh: one run at a time.
-  mkdir -p "$work"
-  exec 9>"$work/.lock"
-  if ! flock -n 9; then
-    log "waiting for another run to finish"
-    flock 9
-  fi
-  started=$(date +%s)
-  set +e
-  timeout -k 10 "${ZRV_VM_TIMEOUT:-900}" "$0" "$@"
-  rc=$?
-  set -e
-  [ $rc -eq 124 ] && log "FAIL: the whole run took longer than ${ZRV_VM_TIMEOUT:-900} s"
-  log "wall time $(($(date +%s) - started)) s"
-  exit $rc
-fi
+# The whole run is bounded, and one at a time beside run-vm-test.sh: see vm_bounded_run.
+vm_bounded_run "${ZRV_VM_TIMEOUT:-900}" "$0" "$@"
 
 [ "$(id -u)" -eq 0 ] || { log "must run as root"; exit 1; }
 gxx=x86_64-w64-mingw32-g++-posix
@@ -64,25 +46,10 @@ if ! [ -x /bin/busybox ] || ldd /bin/busybox >/dev/null 2>&1; then log "busybox 
 # driver. In this order: each needs those before it.
 modules=(virtio_ring virtio virtio_pci_legacy_dev virtio_pci_modern_dev virtio_pci netfs fscache
   9pnet 9pnet_virtio 9p overlay hid uhid hid-generic)
-mkdir -p "$work/debs"
-kpkg="$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}' || true)"
-if [ -n "$kpkg" ] && ! ls "$work/debs/${kpkg}_"*.deb >/dev/null 2>&1; then
-  log "downloading $kpkg"
-  (cd "$work/debs" && apt-get download -q "$kpkg" >/dev/null 2>&1) ||
-    { apt-get update -qq || true; (cd "$work/debs" && apt-get download -q "$kpkg" >/dev/null) || true; }
-fi
-kdeb="$(ls -t "$work/debs/${kpkg:-linux-image-}"*_amd64.deb 2>/dev/null | grep -v -- '-dbg' | head -n 1 || true)"
-[ -n "$kdeb" ] || { log "no kernel package (linux-image-amd64 depends on '${kpkg}')"; exit 1; }
-kdir="$work/kernel-wine/$(basename "$kdeb" .deb)"
-if [ ! -e "$kdir/.done" ]; then
-  log "unpacking $(basename "$kdeb")"
-  rm -rf "$kdir" && mkdir -p "$kdir"
-  patterns=('./boot/vmlinuz-*' './boot/config-*')
-  for m in "${modules[@]}"; do patterns+=("*/$m.ko*"); done
-  dpkg-deb --fsys-tarfile "$kdeb" | tar -x -C "$kdir" --wildcards "${patterns[@]}"
-  touch "$kdir/.done"
-fi
-vmlinuz="$(ls "$kdir"/boot/vmlinuz-* | head -n 1)"
+vm_kernel_deb
+patterns=()
+for m in "${modules[@]}"; do patterns+=("*/$m.ko*"); done
+vm_unpack_kernel kernel-wine "${patterns[@]}"
 
 # --- the virtual driver, a Linux program --------------------------------------------------------
 build="$work/build"
@@ -122,15 +89,7 @@ rootfs="$work/wine-rootfs"
 rm -rf "$rootfs"
 mkdir -p "$rootfs"/{bin,sbin,modules,proc,sys,dev,etc}
 cp /bin/busybox "$rootfs/bin/busybox"
-for m in "${modules[@]}"; do
-  src="$(find "$kdir" -name "$m.ko*" | head -n 1)"
-  case "$src" in
-    *.ko) cp "$src" "$rootfs/modules/$m.ko" ;;
-    *.ko.xz) xz -dc "$src" >"$rootfs/modules/$m.ko" ;;
-    *.ko.zst) zstd -dqc "$src" >"$rootfs/modules/$m.ko" ;;
-    *) log "module $m not found in $(basename "$kdeb")"; exit 1 ;;
-  esac
-done
+vm_copy_modules "$rootfs" "${modules[@]}"
 echo "${modules[*]}" >"$rootfs/etc/zrv-modules"
 echo "$here/wine/scenarios.sh" >"$rootfs/etc/zrv-guest-script"
 {
@@ -144,7 +103,7 @@ echo "$here/wine/scenarios.sh" >"$rootfs/etc/zrv-guest-script"
 } >"$rootfs/etc/zrv-wine.env"
 cp "$here/wine/init.sh" "$rootfs/init"
 chmod 0755 "$rootfs/init"
-(cd "$rootfs" && find . | cpio -o -H newc --quiet | gzip -1 >"$work/wine-initrd.gz")
+vm_pack_initramfs "$rootfs" "$work/wine-initrd.gz"
 
 # --- boot ------------------------------------------------------------------------------------------
 # The default CPU model: with -cpu max every wine process crashes in the guest.

@@ -66,16 +66,7 @@ std::string BusReadText(const LinkCheckReport& r, const BusWhere& w) {
 }
 
 std::string BusReadJson(const LinkCheckReport& r, const BusWhere& w) {
-  std::string rows = "[";
-  for (const RegisterRow& row : kRegisterTable) {
-    if (rows.size() > 1) rows += ',';
-    rows += JsonObject()
-                .Raw("addr", row.Address)
-                .String("name", row.Name)
-                .Raw("value", r.Rs485.Has(row) ? RegisterValueText(r.Rs485.Block, row).View() : "null")
-                .Text();
-  }
-  rows += ']';
+  const std::string rows = RegisterRowsJson(r.Rs485.Block, [&r](const RegisterRow& row) { return r.Rs485.Has(row); });
   JsonObject o;
   Common(o, r.Line, r.Slave, w);
   return o.String("table", r.Table == modbus::RegisterTable::Holding ? "holding" : "input")

@@ -8,6 +8,9 @@
 #include <string_view>
 #include <vector>
 
+// ParseSlaveId, ParseBaud, ParseParity and ParityName: shared with the virtual driver.
+#include "protocol/settings_text.h"
+
 namespace zrv::cli {
 
 // Documented in --help and in the manual page; scripts rely on them.
@@ -62,12 +65,6 @@ struct CliOptions {
 // Parses the arguments after the program name. False with `error` set for anything malformed,
 // including values outside what the window offers.
 bool ParseCommandLine(const std::vector<std::string>& args, CliOptions& out, std::string& error);
-
-// Single values, strict: no signs, blanks or trailing characters.
-bool ParseSlaveId(std::string_view text, std::uint8_t& out, std::string& error);
-bool ParseBaud(std::string_view text, std::uint32_t& out, std::string& error);
-bool ParseParity(std::string_view text, std::uint8_t& out, std::string& error);
-std::string_view ParityName(std::uint8_t parity);  // "none", "odd", "even", or "" outside 0..2
 
 // A settings file as `modbus get --json` writes it: one JSON object with "baud", "parity" (a
 // name) and "slave_id", all present and valid. Other keys are ignored.

@@ -305,7 +305,7 @@ std::string RegistersText(const DeviceState& s, std::uint16_t goodFrames, long l
   return out.str();
 }
 
-std::string RegistersJson(const DeviceState& s, std::uint16_t goodFrames, long long elapsedMs) {
+std::string RegisterRowsJson(const RegisterBlock& block, const std::function<bool(const RegisterRow&)>& read) {
   std::string rows = "[";
   for (const RegisterRow& row : kRegisterTable) {
     if (rows.size() > 1) rows += ',';
@@ -313,10 +313,14 @@ std::string RegistersJson(const DeviceState& s, std::uint16_t goodFrames, long l
     rows += JsonObject()
                 .Raw("addr", row.Address)
                 .String("name", row.Name)
-                .Raw("value", RegisterValueText(s.Registers, row).View())
+                .Raw("value", !read || read(row) ? RegisterValueText(block, row).View() : "null")
                 .Text();
   }
-  rows += ']';
+  return rows + ']';
+}
+
+std::string RegistersJson(const DeviceState& s, std::uint16_t goodFrames, long long elapsedMs) {
+  const std::string rows = RegisterRowsJson(s.Registers);
   JsonObject o;
   if (elapsedMs >= 0) o.Number("elapsed_ms", elapsedMs);
   return o.Number("good_frames", goodFrames)

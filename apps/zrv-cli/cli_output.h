@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "doctor.h"
 #include "driver_requests.h"
 #include "protocol/device_state.h"
+#include "protocol/register_map.h"
 
 namespace zrv::cli {
 
@@ -55,6 +57,10 @@ std::string ModbusJsonObject(const ModbusSettings& settings);  // the object alo
 // `elapsedMs` < 0 leaves the time out (a one-shot reading).
 std::string StatusText(const DeviceState& state, long long elapsedMs);
 std::string StatusJson(const DeviceState& state, long long elapsedMs);
+
+// The register table's rows as a JSON array of {"addr", "name", "value"}; a row `read` turns down
+// (one a bus read did not get) has the value null. Without `read` every row has its value.
+std::string RegisterRowsJson(const RegisterBlock& block, const std::function<bool(const RegisterRow&)>& read = {});
 
 std::string RegistersText(const DeviceState& state, std::uint16_t goodFrames, long long elapsedMs);
 std::string RegistersJson(const DeviceState& state, std::uint16_t goodFrames, long long elapsedMs);

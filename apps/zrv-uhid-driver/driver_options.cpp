@@ -1,8 +1,9 @@
 #include "driver_options.h"
 
 #include <charconv>
+#include <type_traits>
 
-#include "protocol/reply_decoder.h"
+#include "protocol/settings_text.h"
 #include "sim/rs485_line.h"
 
 namespace zrv::uhid {
@@ -42,15 +43,6 @@ bool ParseNumber(const std::string& text, T& out) {
   return ec == std::errc() && ptr == end && !text.empty();
 }
 
-std::string OfferedBaudList() {
-  std::string list;
-  for (const std::uint32_t baud : kOfferedBaudRates) {
-    if (!list.empty()) list += ", ";
-    list += std::to_string(baud);
-  }
-  return list;
-}
-
 }  // namespace
 
 bool ParseOptions(const std::vector<std::string>& args, DriverOptions& out, std::string& error) {
@@ -79,6 +71,14 @@ bool ParseOptions(const std::vector<std::string>& args, DriverOptions& out, std:
         error = a + " must not be negative";
         return false;
       }
+      return true;
+    };
+    // A Modbus setting, parsed and refused as zrv-cli does; kept only when it passes.
+    auto setting = [&](auto parse, auto& field) {
+      std::string v;
+      typename std::remove_reference_t<decltype(field)>::value_type parsed{};
+      if (!value(v) || !parse(v, parsed, error)) return false;
+      field = parsed;
       return true;
     };
 
@@ -135,39 +135,11 @@ bool ParseOptions(const std::vector<std::string>& args, DriverOptions& out, std:
     } else if (a == "--no-hid") {
       out.NoHid = true;
     } else if (a == "--slave-id") {
-      int id = 0;
-      std::string v;
-      ok = value(v);
-      if (ok && (!ParseNumber(v, id) || !IsValidSlaveId(id))) {
-        error = "the slave id must be a whole number from " + std::to_string(kLowestSlaveId) + " to " +
-                std::to_string(kHighestSlaveId) + ", not \"" + v + "\"";
-        ok = false;
-      }
-      if (ok) out.SlaveId = static_cast<std::uint8_t>(id);
+      ok = setting(ParseSlaveId, out.SlaveId);
     } else if (a == "--baud") {
-      std::uint32_t baud = 0;
-      std::string v;
-      ok = value(v);
-      if (ok && (!ParseNumber(v, baud) || !IsOfferedBaudRate(baud))) {
-        error = "the baud rate must be one of " + OfferedBaudList() + ", not \"" + v + "\"";
-        ok = false;
-      }
-      if (ok) out.Baudrate = baud;
+      ok = setting(ParseBaud, out.Baudrate);
     } else if (a == "--parity") {
-      std::string v;
-      ok = value(v);
-      if (ok) {
-        if (v == "none") {
-          out.Parity = 0;
-        } else if (v == "odd") {
-          out.Parity = 1;
-        } else if (v == "even") {
-          out.Parity = 2;
-        } else {
-          error = "the parity must be none, odd or even, not \"" + v + "\"";
-          ok = false;
-        }
-      }
+      ok = setting(ParseParity, out.Parity);
     } else if (a == "--rs485-fault") {
       ok = value(out.Rs485Fault);
       const auto fault = ok ? sim::Rs485FaultFromName(out.Rs485Fault) : std::nullopt;

@@ -15,6 +15,7 @@
 
 #include "bus/serial_port.h"
 #include "bus/serial_port_list.h"
+#include "bus/serial_port_notifier.h"
 
 namespace zrv::bus {
 namespace {
@@ -66,15 +67,9 @@ struct SerialPort::Impl {
   QSocketNotifier* writable = nullptr;
   QByteArray pending;
 
-  static void Drop(QSocketNotifier*& notifier) {
-    if (notifier == nullptr) return;
-    notifier->setEnabled(false);
-    notifier->deleteLater();
-    notifier = nullptr;
-  }
   void Release() {
-    Drop(readable);
-    Drop(writable);
+    detail::LetGo(readable);
+    detail::LetGo(writable);
     pending.clear();
     if (fd >= 0) {
       ::close(fd);  // also drops the flock

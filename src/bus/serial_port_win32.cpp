@@ -4,9 +4,11 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <utility>
 
 #include "bus/serial_port.h"
+#include "bus/serial_port_notifier.h"
 
 namespace zrv::bus {
 namespace {
@@ -47,15 +49,27 @@ struct SerialPort::Impl {
   QWinEventNotifier* writeDone = nullptr;
   std::function<bool()> startRead;
 
-  static void Drop(QWinEventNotifier*& notifier) {
-    if (notifier == nullptr) return;
-    notifier->setEnabled(false);
-    notifier->deleteLater();
-    notifier = nullptr;
+  // Whether the overlapped read or write that ReadFile or WriteFile answered `done` to is under way
+  // or over. Any other answer closes the port (Lost).
+  bool Started(SerialPort& port, BOOL done) {
+    if (done) return true;
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING) return true;
+    port.Fail({PortProblem::Lost, SystemText(error)});
+    return false;
+  }
+  // The bytes the overlapped `op` moved, once it is over; none while it runs, and none when it
+  // failed, which closes the port (Lost).
+  std::optional<DWORD> Ended(SerialPort& port, OVERLAPPED& op) {
+    DWORD moved = 0;
+    if (GetOverlappedResult(handle, &op, &moved, FALSE)) return moved;
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_INCOMPLETE) port.Fail({PortProblem::Lost, SystemText(error)});
+    return std::nullopt;
   }
   void Release() {
-    Drop(readDone);
-    Drop(writeDone);
+    detail::LetGo(readDone);
+    detail::LetGo(writeDone);
     if (handle != INVALID_HANDLE_VALUE) {
       CancelIo(handle);
       // The cancelled operations must end before their buffers and events go.
@@ -130,27 +144,16 @@ PortError SerialPort::Open(const QString& path, const LineSettings& settings) {
   impl_->startRead = [this]() -> bool {
     // Done at once or pending: either way the event is set on completion and the notifier takes
     // the bytes.
-    if (ReadFile(impl_->handle, impl_->readBuffer.data(), static_cast<DWORD>(impl_->readBuffer.size()),
-                 nullptr, &impl_->readOp)) {
-      return true;
-    }
-    const DWORD error = GetLastError();
-    if (error == ERROR_IO_PENDING) return true;
-    Fail({PortProblem::Lost, SystemText(error)});
-    return false;
+    return impl_->Started(*this, ReadFile(impl_->handle, impl_->readBuffer.data(),
+                                          static_cast<DWORD>(impl_->readBuffer.size()), nullptr, &impl_->readOp));
   };
   connect(impl_->readDone, &QWinEventNotifier::activated, this, &SerialPort::ReadAvailable);
   connect(impl_->writeDone, &QWinEventNotifier::activated, this, [this] {
     if (!impl_->writing) return;
-    DWORD put = 0;
-    if (!GetOverlappedResult(impl_->handle, &impl_->writeOp, &put, FALSE)) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_IO_INCOMPLETE) return;
-      Fail({PortProblem::Lost, SystemText(error)});
-      return;
-    }
+    const std::optional<DWORD> put = impl_->Ended(*this, impl_->writeOp);
+    if (!put) return;
     impl_->writing = false;
-    impl_->inFlight.remove(0, static_cast<qsizetype>(put));
+    impl_->inFlight.remove(0, static_cast<qsizetype>(*put));
     impl_->pending.prepend(impl_->inFlight);
     impl_->inFlight.clear();
     Write({});
@@ -161,14 +164,9 @@ PortError SerialPort::Open(const QString& path, const LineSettings& settings) {
 
 void SerialPort::ReadAvailable() {
   if (!IsOpen() || WaitForSingleObject(impl_->readOp.hEvent, 0) != WAIT_OBJECT_0) return;
-  DWORD got = 0;
-  if (!GetOverlappedResult(impl_->handle, &impl_->readOp, &got, FALSE)) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_IO_INCOMPLETE) return;
-    Fail({PortProblem::Lost, SystemText(error)});
-    return;
-  }
-  const QByteArray bytes(impl_->readBuffer.data(), static_cast<qsizetype>(got));
+  const std::optional<DWORD> got = impl_->Ended(*this, impl_->readOp);
+  if (!got) return;
+  const QByteArray bytes(impl_->readBuffer.data(), static_cast<qsizetype>(*got));
   if (!impl_->startRead()) return;
   if (!bytes.isEmpty()) emit BytesArrived(bytes);
 }
@@ -191,15 +189,8 @@ bool SerialPort::Write(const QByteArray& bytes) {
   impl_->inFlight = std::exchange(impl_->pending, QByteArray());
   impl_->writing = true;
   ResetEvent(impl_->writeOp.hEvent);
-  if (!WriteFile(impl_->handle, impl_->inFlight.constData(), static_cast<DWORD>(impl_->inFlight.size()),
-                 nullptr, &impl_->writeOp)) {
-    const DWORD error = GetLastError();
-    if (error != ERROR_IO_PENDING) {
-      Fail({PortProblem::Lost, SystemText(error)});
-      return false;
-    }
-  }
-  return true;
+  return impl_->Started(*this, WriteFile(impl_->handle, impl_->inFlight.constData(),
+                                         static_cast<DWORD>(impl_->inFlight.size()), nullptr, &impl_->writeOp));
 }
 
 void SerialPort::Fail(PortError why) {

@@ -43,6 +43,8 @@ QString LinkReportText(const LinkCheckReport& report, const QString& port, const
   const modbus::LinkTestResult& r = report.Result;
   const QString answered = QStringLiteral("%1 of %2 requests answered").arg(r.Answered).arg(r.Sent);
   const QString rise = r.CounterRise ? QString::number(*r.CounterRise) : QString();
+  // A verdict's words: the answers counted at %1 and, where it names one, another figure at %2.
+  const auto said = [&answered](const QString& words, const auto&... other) { return words.arg(answered, other...); };
   QString text;
   if (report.Cancelled) {
     text = QStringLiteral("Cancelled: %1 so far.").arg(answered);
@@ -53,36 +55,32 @@ QString LinkReportText(const LinkCheckReport& report, const QString& port, const
         if (!report.Usb) text = QStringLiteral("Link OK: %1 (no driver on USB to compare values with).").arg(answered);
         break;
       case modbus::LinkVerdict::DriverHearsNoAnswer:
-        text = QStringLiteral(
-                   "The driver hears the requests (its good-frame counter rose by %1), but its answers do not "
-                   "come back: %2. Check the adapter's receive side and its direction control.")
-                   .arg(rise, answered);
+        text = said(QStringLiteral(
+                        "The driver hears the requests (its good-frame counter rose by %2), but its answers do "
+                        "not come back: %1. Check the adapter's receive side and its direction control."),
+                    rise);
         break;
       case modbus::LinkVerdict::NothingReachesDriver:
-        text = QStringLiteral(
-                   "Nothing reaches the driver: %1 and its good-frame counter did not rise. Check the wiring "
-                   "(A and B swapped?), the baud rate and parity, and that the adapter sends.")
-                   .arg(answered);
+        text = said(QStringLiteral(
+            "Nothing reaches the driver: %1 and its good-frame counter did not rise. Check the wiring "
+            "(A and B swapped?), the baud rate and parity, and that the adapter sends."));
         break;
       case modbus::LinkVerdict::Noisy:
-        text = QStringLiteral(
-                   "The line is unreliable: %1, %2 damaged. Check the termination (120 ohm at both ends), "
-                   "the cable's screen and ground, and its length.")
-                   .arg(answered)
-                   .arg(r.Corrupted);
+        text = said(QStringLiteral(
+                        "The line is unreliable: %1, %2 damaged. Check the termination (120 ohm at both ends), "
+                        "the cable's screen and ground, and its length."),
+                    QString::number(r.Corrupted));
         break;
       case modbus::LinkVerdict::Echo:
-        text = QStringLiteral(
-                   "%1, but the adapter reads back what it sends (local echo). Switch its echo off or use "
-                   "an adapter with automatic direction control.")
-                   .arg(answered);
+        text = said(QStringLiteral(
+            "%1, but the adapter reads back what it sends (local echo). Switch its echo off or use "
+            "an adapter with automatic direction control."));
         break;
       case modbus::LinkVerdict::AnotherDevice:
-        text = QStringLiteral(
-                   "Another device answers at slave %1: %2, but the values disagree with the driver's over "
-                   "USB. Give one of them another slave id.")
-                   .arg(report.Slave)
-                   .arg(answered);
+        text = said(QStringLiteral(
+                        "Another device answers at slave %2: %1, but the values disagree with the driver's over "
+                        "USB. Give one of them another slave id."),
+                    QString::number(report.Slave));
         break;
       case modbus::LinkVerdict::PortError:
         text = portError ? bus::PortProblemText(portError, port)
@@ -90,9 +88,7 @@ QString LinkReportText(const LinkCheckReport& report, const QString& port, const
                                .arg(port, Text(modbus::PortErrorKey(r.Port)));
         break;
       case modbus::LinkVerdict::NoAnswer:
-        text = QStringLiteral(
-                   "No answer: %1. Check the wiring (A and B), the baud rate, parity and slave id.")
-                   .arg(answered);
+        text = said(QStringLiteral("No answer: %1. Check the wiring (A and B), the baud rate, parity and slave id."));
         break;
     }
   }

@@ -1,6 +1,8 @@
 // zrv-cli's text output: every column of every row whole, whatever the platform's device names.
 #include "cli_output.h"
 
+#include "bus_output.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -77,6 +79,32 @@ TEST(CliOutput, NumbersAndBytesInFull) {
   EXPECT_EQ(DecimalHundredths(-2147483647 - 1), "-21474836.48");
   EXPECT_EQ(HexBytes({0x01, 0x0A, 0xFF, 0x00}), "01 0a ff 00");
   EXPECT_EQ(JsonString("a\"b\\\x01\x1f"), "\"a\\\"b\\\\\\u0001\\u001f\"");
+}
+
+// A bus read that got the registers 0..10 only: their rows as registers --json gives them for the
+// same block, the rest null.
+TEST(CliOutput, RowsABusReadDidNotGetAreNull) {
+  LinkCheckReport r;
+  r.Line = {19200, 2};
+  r.Slave = 1;
+  for (std::size_t i = 0; i < r.Rs485.Block.Bytes.size(); ++i) r.Rs485.Block.Bytes[i] = static_cast<std::uint8_t>(i);
+  for (unsigned word = 3; word <= 13; ++word) r.Rs485.Filled |= 1U << word;  // bytes 6 to 27
+  BusWhere where;
+  where.Port = "/dev/ttyUSB0";
+  const std::string bus = BusReadJson(r, where);
+  DeviceState usb{};
+  usb.Registers = r.Rs485.Block;
+  const std::string registers = RegistersJson(usb, 0, -1);
+  for (const std::string row : {R"({"addr":0,"name":"ControlWord","value":1798})",
+                                R"({"addr":10,"name":"Softstart","value":6938})"}) {
+    EXPECT_NE(bus.find(row), std::string::npos) << row << "\n" << bus;
+    EXPECT_NE(registers.find(row), std::string::npos) << row << "\n" << registers;
+  }
+  for (const std::string row : {R"({"addr":100,"name":"StatusWord","value":null})",
+                                R"({"addr":112,"name":"EnoderCnt","value":null})"}) {
+    EXPECT_NE(bus.find(row), std::string::npos) << row << "\n" << bus;
+  }
+  EXPECT_EQ(registers.find("null"), std::string::npos) << registers;
 }
 
 TEST(CliOutput, SerialPortsListedWholeWithTheirStableNameAndJsonKeys) {

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "driver_options.h"
@@ -280,6 +282,20 @@ TEST(DriverOptionsParsing, RejectsBadRs485Settings) {
     std::string error;
     EXPECT_FALSE(ParseOptions(args, o, error)) << args.at(0) << " " << (args.size() > 1 ? args[1] : "");
     EXPECT_FALSE(error.empty()) << args.at(0);
+  }
+  // The refusals are zrv-cli's, word for word, and a refused value leaves the setting unset.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> said = {
+      {{"--slave-id", "128"}, "the slave id must be a whole number from 1 to 127, not \"128\""},
+      {{"--baud", "-9600"}, "the baud rate must be one of 9600, 19200, 38400, 57600, 115200, not \"-9600\""},
+      {{"--parity", "EVEN"}, "the parity must be none, odd or even, not \"EVEN\""},
+      {{"--slave-id"}, "--slave-id needs a value"},
+  };
+  for (const auto& [args, words] : said) {
+    DriverOptions o;
+    std::string error;
+    EXPECT_FALSE(ParseOptions(args, o, error));
+    EXPECT_EQ(error, words);
+    EXPECT_FALSE(o.SlaveId || o.Baudrate || o.Parity) << args.at(0);
   }
   // Every one of the line's seven fault names is taken.
   for (const char* name : {"rs485-swapped", "rs485-no-termination", "rs485-deaf", "rs485-echo", "rs485-twin",
