@@ -207,12 +207,14 @@ python3 "$here/rs485_wire.py" "$wire/adapter" "$wire/line" "$trace" "$console" 2
 wire_pid=$!
 wait $qemu_pid
 qemu_rc=$?
+# Both sockets closed with qemu: the wire ends by itself, and is stopped only if it does not.
+for _ in $(seq 50); do kill -0 $wire_pid 2>/dev/null || break; sleep 0.1; done
 kill $wire_pid 2>/dev/null
 wait $wire_pid
 wire_rc=$?
 set -e
 rm -rf "$wire"
-[ $wire_rc -eq 0 ] || { log "the RS485 wire ended with status $wire_rc:"; cat "$work/wire.log" >&2; }
+[ $wire_rc -eq 0 ] || log "the RS485 wire ended with status $wire_rc"
 cat "$work/wire.log" >&2
 tr -d '\r' <"$console" >"$console.txt"
 result="$(grep -a '^VMTEST RESULT:' "$console.txt" | tail -n 1 || true)"
