@@ -53,6 +53,16 @@ QString LinkReportText(const LinkCheckReport& report, const QString& port, const
         if (!report.Usb) text = QStringLiteral("Link OK: %1 (no driver on USB to compare values with).").arg(answered);
         break;
       case modbus::LinkVerdict::DriverHearsNoAnswer:
+        if (report.AskedAnotherSlave()) {
+          text = QStringLiteral(
+                     "The driver hears the requests (its good-frame counter rose by %1), but it is slave %2 over "
+                     "USB and the test asked slave %3: %4. Test at slave %2.")
+                     .arg(rise)
+                     .arg(*report.DriverSlave)
+                     .arg(report.Slave)
+                     .arg(answered);
+          break;
+        }
         text = QStringLiteral(
                    "The driver hears the requests (its good-frame counter rose by %1), but its answers do not "
                    "come back: %2. Check the adapter's receive side and its direction control.")
@@ -338,6 +348,9 @@ void Rs485Page::TestClick() {
   LinkCheckPlan plan;
   plan.Line = LineFromFields();
   plan.Slave = SlaveFromFields();
+  if (session_.Connected() && IsValidSlaveId(session_.State().Modbus.SlaveId)) {
+    plan.DriverSlave = session_.State().Modbus.SlaveId;
+  }
   plan.Rounds = kRounds;
   progress_->setMaximum(plan.Rounds * static_cast<int>(modbus::kPreviewReadCount));
   progress_->setValue(0);
