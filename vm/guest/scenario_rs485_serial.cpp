@@ -2,7 +2,7 @@
 // (ftdi_sio, /dev/ttyUSB0), the virtual driver's RS485 side on the second 8250 UART (/dev/ttyS1),
 // the two joined on the host by a wire that passes characters only between ends at the same
 // settings. A Save over USB must move the driver's port; a test at other settings must reach
-// nothing.
+// nothing; one at another address is heard but not answered.
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -128,6 +128,13 @@ void Rs485Serial(Checks& c) {
   // Other settings than the driver's: a baud rate apart, then the parity alone.
   ExpectNothingReaches(c, LinkTest(c, " --baud 38400 --parity even --count 3", 8, "at 38400 even"), "at 38400 even");
   ExpectNothingReaches(c, LinkTest(c, " --baud 19200 --parity odd --count 3", 8, "at 19200 odd"), "at 19200 odd");
+  // At the driver's settings but another address: heard (the counter rises), never answered, and
+  // the driver's own address over USB is named.
+  const QJsonObject other = LinkTest(c, " --slave-id 5 --count 2", 8, "at slave 5");
+  c.Equal(other.value("verdict").toString().toStdString(), std::string("driver-hears-no-answer"),
+          "at slave 5: verdict in " + Text(other));
+  c.Equal(other.value("counter_rise").toInt(-1), other.value("sent").toInt(-2), "at slave 5: counter rise");
+  c.Equal(other.value("driver_slave").toInt(), 17, "at slave 5: the driver's address over USB");
   c.Equal(driver.Stop(), 0, "the driver's exit status");
 }
 
