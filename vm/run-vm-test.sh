@@ -24,6 +24,7 @@ mkdir -p "$work/debs"
 need=()
 command -v qemu-system-x86_64 >/dev/null || need+=(qemu-system-x86)
 command -v cpio >/dev/null || need+=(cpio)
+command -v python3 >/dev/null || need+=(python3)  # the RS485 wire between the guest's serial ports
 # busybox is copied into the initramfs, so it must be the static one.
 if ! [ -x /bin/busybox ] || ldd /bin/busybox >/dev/null 2>&1; then need+=(busybox-static); fi
 command -v cmake >/dev/null || need+=(cmake build-essential pkg-config)
@@ -39,10 +40,16 @@ fi
 vm_kernel_deb
 vm_fetch udev
 vm_fetch libudev1
-# Only the image, its config and three modules are needed; tar picks them from the package.
+# The HID stack, and the USB stack with the FTDI adapter's driver for the RS485 line, in the order
+# they load. Only the image, its config and these modules are needed; tar picks them from the package.
+modules=(hid uhid hid-generic usb-common usbcore uhci-hcd usbserial ftdi_sio)
 vm_unpack_kernel kernel \
-  '*/kernel/drivers/hid/hid.ko*' '*/kernel/drivers/hid/uhid.ko*' '*/kernel/drivers/hid/hid-generic.ko*'
-for option in CONFIG_HIDRAW=y CONFIG_UHID=m CONFIG_HID_GENERIC=m CONFIG_HID=m CONFIG_DEVTMPFS=y; do
+  '*/kernel/drivers/hid/hid.ko*' '*/kernel/drivers/hid/uhid.ko*' '*/kernel/drivers/hid/hid-generic.ko*' \
+  '*/kernel/drivers/usb/common/usb-common.ko*' '*/kernel/drivers/usb/core/usbcore.ko*' \
+  '*/kernel/drivers/usb/host/uhci-hcd.ko*' '*/kernel/drivers/usb/serial/usbserial.ko*' \
+  '*/kernel/drivers/usb/serial/ftdi_sio.ko*'
+for option in CONFIG_HIDRAW=y CONFIG_UHID=m CONFIG_HID_GENERIC=m CONFIG_HID=m CONFIG_DEVTMPFS=y \
+  CONFIG_USB=m CONFIG_USB_UHCI_HCD=m CONFIG_USB_SERIAL=m CONFIG_USB_SERIAL_FTDI_SIO=m CONFIG_SERIAL_8250=y; do
   grep -q "^$option\$" "$kconfig" || { log "kernel config lacks $option"; exit 1; }
 done
 
@@ -81,7 +88,7 @@ install -m 0755 "$driver_bin" "$rootfs/usr/bin/zrv-uhid-driver"
 install -m 0755 "$cli_bin" "$rootfs/usr/bin/zrv-cli"
 install -m 0755 "$udevadm" "$rootfs/bin/udevadm"
 ln -s /bin/udevadm "$rootfs/lib/systemd/systemd-udevd"
-vm_copy_modules "$rootfs" hid uhid hid-generic
+vm_copy_modules "$rootfs" "${modules[@]}"
 # The shared libraries of every dynamically linked program, at the paths the loader asks for.
 for bin in "$guest_bin" "$window_bin" "$driver_bin" "$cli_bin" "$udevadm"; do
   ldd "$bin" | awk '/=> \// {print $3} /^\t\// {print $1}' | while read -r lib; do
@@ -124,13 +131,35 @@ log "initramfs $(($(stat -c %s "$work/initrd.gz") / 1024 / 1024)) MiB"
 
 # --- boot ------------------------------------------------------------------------------------------
 console="$work/console.log"
+# The RS485 line: an emulated FTDI adapter (the guest's /dev/ttyUSB0) and a second 8250 UART (its
+# /dev/ttyS1), each on a socket, joined by vm/rs485_wire.py, which also models what qemu does not:
+# characters sent at other settings than the receiver's do not arrive whole. It learns the
+# settings from qemu's trace of what the guest's drivers wrote into the two chips.
+wire="$(mktemp -d /tmp/zrv-vm-wire.XXXXXX)"  # short: a socket's path has at most 107 bytes
+trace="$work/serial-trace.log"
+rm -f "$trace"
 log "booting $(basename "$vmlinuz") under qemu (${ZRV_VM_ACCEL:-tcg})"
 set +e
 timeout -k 5 "${ZRV_VM_BOOT_TIMEOUT:-240}" qemu-system-x86_64 -accel "${ZRV_VM_ACCEL:-tcg}" -M pc -m 512 -smp "${ZRV_VM_SMP:-1}" \
   -nographic -no-reboot -nic none -kernel "$vmlinuz" -initrd "$work/initrd.gz" \
-  -append "console=ttyS0 rdinit=/init panic=-1 quiet loglevel=4" </dev/null >"$console" 2>&1
+  -usb -chardev socket,id=adapter,path="$wire/adapter",server=on,wait=off -device usb-serial,chardev=adapter \
+  -chardev socket,id=line,path="$wire/line",server=on,wait=off -serial mon:stdio -serial chardev:line \
+  -trace serial_update_parameters -trace 'usb_serial_set_*' -D "$trace" \
+  -append "console=ttyS0 rdinit=/init panic=-1 quiet loglevel=4" </dev/null >"$console" 2>&1 &
+qemu_pid=$!
+python3 "$here/rs485_wire.py" "$wire/adapter" "$wire/line" "$trace" "$console" 2>"$work/wire.log" &
+wire_pid=$!
+wait $qemu_pid
 qemu_rc=$?
+# Both sockets closed with qemu: the wire ends by itself, and is stopped only if it does not.
+for _ in $(seq 50); do kill -0 $wire_pid 2>/dev/null || break; sleep 0.1; done
+kill $wire_pid 2>/dev/null
+wait $wire_pid
+wire_rc=$?
 set -e
+rm -rf "$wire"
+[ $wire_rc -eq 0 ] || log "the RS485 wire ended with status $wire_rc"
+cat "$work/wire.log" >&2
 tr -d '\r' <"$console" >"$console.txt"
 result="$(grep -a '^VMTEST RESULT:' "$console.txt" | tail -n 1 || true)"
 if [ $qemu_rc -eq 124 ]; then log "the VM did not power off within ${ZRV_VM_BOOT_TIMEOUT:-240} s"; fi

@@ -138,6 +138,7 @@ class BusCommand {
                                                    std::to_string(o_.timeoutMs) + " ms"
                                              : std::string("no driver on USB to tell them")));
     }
+    if (usb_) plan.DriverSlave = usb_->SlaveId;
     plan.Rounds = read ? 1 : static_cast<int>(o_.count.value_or(10));
     if (o_.function == 4) plan.Table = modbus::RegisterTable::Input;
 

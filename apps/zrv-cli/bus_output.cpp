@@ -93,6 +93,13 @@ std::string VerdictText(const LinkCheckReport& r, const BusWhere& w) {
                     : "; the values were not compared with USB\n");
       break;
     case modbus::LinkVerdict::DriverHearsNoAnswer:
+      if (r.AskedAnotherSlave()) {
+        out << "problem: the driver hears the requests (its good-frame counter rose by " << rise
+            << ") but does not answer them: it is " << SlaveText(*r.DriverSlave) << " over USB, the test asked "
+            << SlaveText(r.Slave) << "\nfix: test at its address (--slave-id " << +*r.DriverSlave
+            << "), or give the driver this one with `zrv-cli modbus set`\n";
+        break;
+      }
       out << "problem: the driver hears the requests (its good-frame counter rose by " << rise
           << ") but no answer comes back to the adapter\n"
              "fix: check the adapter's receive path and its direction control (automatic send/receive "
@@ -173,6 +180,7 @@ std::string BusTestJson(const LinkCheckReport& r, const BusWhere& w) {
   o.Bool("echo", v.Echo);
   Common(o, r.Line, r.Slave, w);
   o.Number("slave", r.Slave);
+  Optional(o, "driver_slave", r.DriverSlave);
   PortProblem(o, w);
   return o.Text() + "\n";
 }

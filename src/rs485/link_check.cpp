@@ -7,6 +7,10 @@
 
 namespace zrv {
 
+bool LinkCheckReport::AskedAnotherSlave() const {
+  return Result.Verdict == modbus::LinkVerdict::DriverHearsNoAnswer && DriverSlave && *DriverSlave != Slave;
+}
+
 LinkCheck::LinkCheck(DriverSession* session, TimeSource& time, std::function<std::uint64_t()> nowUs,
                      QObject* parent)
     : QObject(parent),
@@ -28,6 +32,7 @@ LinkCheck::LinkCheck(DriverSession* session, TimeSource& time, std::function<std
     const ModbusSettings own = session_->State().Modbus;
     if (!plan_.Line) plan_.Line = modbus::LineSettings{own.Baudrate, own.Parity};
     if (!plan_.Slave) plan_.Slave = own.SlaveId;
+    plan_.DriverSlave = own.SlaveId;
     report_.SettingsFromUsb = true;
     AskRegisters(Phase::CounterBefore);
   });
@@ -135,6 +140,7 @@ void LinkCheck::StartLine() {
   phase_ = Phase::Line;
   report_.Line = *plan_.Line;
   report_.Slave = *plan_.Slave;
+  report_.DriverSlave = plan_.DriverSlave;
   runner_ = std::make_unique<LinkTestRunner>(*transport_, time_, nowUs_);
   runner_->OnFinished = [this](const modbus::LinkTest& test) { LineDone(test); };
   progress_.SetEnabled(true);

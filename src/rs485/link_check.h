@@ -25,15 +25,22 @@ class DriverSession;
 struct LinkCheckPlan {
   std::optional<modbus::LineSettings> Line;  // none: the driver's own, asked over USB
   std::optional<std::uint8_t> Slave;         // none: the driver's own
+  // The driver's own address as USB last told it, when the front end knows it: a test at another
+  // address is heard by the driver (its counter rises) but never answered, and says so.
+  std::optional<std::uint8_t> DriverSlave;
   int Rounds = 10;                           // reads of the previewed registers, two requests each
   modbus::RegisterTable Table = modbus::RegisterTable::Holding;  // input: no fallback from holding
 };
 
 struct LinkCheckReport {
+  // A test the driver heard but did not answer because it asked another address than the driver's.
+  bool AskedAnotherSlave() const;
+
   modbus::LinkTestResult Result;
   modbus::LineSettings Line;
   std::uint8_t Slave = 0;
   bool SettingsFromUsb = false;
+  std::optional<std::uint8_t> DriverSlave;  // the driver's own address over USB, when known
   bool CounterRead = false;      // before and after, over USB
   std::optional<std::uint16_t> CounterBefore;  // the good-frame counter over USB
   std::optional<std::uint16_t> CounterAfter;

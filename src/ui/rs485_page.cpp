@@ -55,6 +55,13 @@ QString LinkReportText(const LinkCheckReport& report, const QString& port, const
         if (!report.Usb) text = QStringLiteral("Link OK: %1 (no driver on USB to compare values with).").arg(answered);
         break;
       case modbus::LinkVerdict::DriverHearsNoAnswer:
+        if (report.AskedAnotherSlave()) {
+          text = said(QStringLiteral(
+                          "The driver hears the requests (its good-frame counter rose by %2), but it is slave %3 "
+                          "over USB and the test asked slave %4: %1. Test at slave %3."),
+                      rise, QString::number(*report.DriverSlave), QString::number(report.Slave));
+          break;
+        }
         text = said(QStringLiteral(
                         "The driver hears the requests (its good-frame counter rose by %2), but its answers do "
                         "not come back: %1. Check the adapter's receive side and its direction control."),
@@ -334,6 +341,9 @@ void Rs485Page::TestClick() {
   LinkCheckPlan plan;
   plan.Line = LineFromFields();
   plan.Slave = SlaveFromFields();
+  if (session_.Connected() && IsValidSlaveId(session_.State().Modbus.SlaveId)) {
+    plan.DriverSlave = session_.State().Modbus.SlaveId;
+  }
   plan.Rounds = kRounds;
   progress_->setMaximum(plan.Rounds * static_cast<int>(modbus::kPreviewReadCount));
   progress_->setValue(0);

@@ -101,6 +101,21 @@ TEST_F(CliBus, LineFaultsGetTheirVerdictsAndExitStatus) {
     EXPECT_NE(r.out.find("problem: nothing reaches the driver"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("fix: swap A and B"), std::string::npos);
   }
+  {
+    // A whole line asked at another address than the driver's over USB: heard, never answered,
+    // and the fix is the address, not the adapter.
+    Simulation sim("driver");
+    const Result json = Run(sim, {"--simulate", "bus", "test", "--slave-id", "5", "--count", "2", "--json"});
+    EXPECT_EQ(json.code, 8);
+    EXPECT_EQ(json.json.value("verdict").toString(), "driver-hears-no-answer") << json.out;
+    EXPECT_EQ(json.json.value("slave").toInt(), 5);
+    EXPECT_EQ(json.json.value("driver_slave").toInt(), 1) << json.out;
+    const Result text = Run(sim, {"--simulate", "bus", "test", "--slave-id", "5", "--count", "2"});
+    EXPECT_NE(text.out.find("it is slave 1 over USB, the test asked slave 5\nfix: test at its address (--slave-id 1)"),
+              std::string::npos)
+        << text.out;
+    EXPECT_EQ(text.out.find("direction control"), std::string::npos) << text.out;
+  }
   EXPECT_FALSE(KnownScenario("rs485-none"));
   EXPECT_TRUE(KnownScenario("rs485-twin"));
 }
@@ -211,6 +226,10 @@ TEST(BusVerdictText, EveryVerdictSaysWhatToDo) {
   EXPECT_EQ(text(modbus::LinkVerdict::DriverHearsNoAnswer).rfind(
                 "problem: the driver hears the requests (its good-frame counter rose by 20) but no answer", 0),
             0U);
+  // The driver's own address over USB, the one asked: still the adapter's fault.
+  r.DriverSlave = 7;
+  EXPECT_NE(text(modbus::LinkVerdict::DriverHearsNoAnswer).find("direction control"), std::string::npos);
+  r.DriverSlave.reset();
   EXPECT_NE(text(modbus::LinkVerdict::NothingReachesDriver).find("other settings than 9600 baud, no parity"),
             std::string::npos);
   r.Result.Answered = 15;

@@ -155,6 +155,15 @@ TEST_F(Rs485PageTest, TestLinkJudgesTheLineAndReadsWhatUsbShows) {
   EXPECT_TRUE(Verdict().contains("The driver hears the requests")) << Verdict().toStdString();
   EXPECT_TRUE(Verdict().contains("answers do not come back")) << Verdict().toStdString();
   EXPECT_TRUE(Cell(0, 2).isEmpty());
+
+  // A whole line, but the slave field at another address than the driver's over USB: the driver
+  // counts the requests and stays silent, and the page names the address rather than the adapter.
+  far.SetFault(sim::Rs485Fault::None);
+  Find<QSpinBox>("Rs485Slave")->setValue(4);
+  ASSERT_TRUE(TestLink());
+  EXPECT_EQ(Page().LastReport()->Result.Verdict, LinkVerdict::DriverHearsNoAnswer);
+  EXPECT_TRUE(Verdict().contains("it is slave 3 over USB and the test asked slave 4")) << Verdict().toStdString();
+  EXPECT_FALSE(Verdict().contains("direction control")) << Verdict().toStdString();
 }
 
 TEST_F(Rs485PageTest, WithoutADriverOnUsbTheVerdictSaysTheCounterWasNotRead) {

@@ -7,11 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 namespace zrv::vmtest {
@@ -160,6 +162,30 @@ int ReadReport(IHidPlatform& platform, HidHandle handle, std::uint8_t* buffer, s
   }
   platform.CancelRead(handle);
   return -1;
+}
+
+namespace {
+// One per user: a file root made is not writable for uid 1000.
+std::string CliErrorFile() { return "/tmp/zrv-cli-" + std::to_string(geteuid()) + ".err"; }
+}  // namespace
+
+CliRun RunCli(const std::string& args) {
+  CliRun run;
+  const std::string line = SiblingProgram("zrv-cli") + " " + args + " --timeout 10000 2>" + CliErrorFile();
+  FILE* pipe = ::popen(line.c_str(), "r");
+  if (pipe == nullptr) return run;
+  std::array<char, 4096> buffer{};
+  while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe) != nullptr) run.output += buffer.data();
+  const int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::string CliErrorText() {
+  std::ifstream in(CliErrorFile());
+  std::string text;
+  for (std::string line; std::getline(in, line);) text += line + " ";
+  return text;
 }
 
 std::string Hex(const std::uint8_t* bytes, std::size_t length) {

@@ -103,6 +103,15 @@ int ReadReport(IHidPlatform& platform, HidHandle handle, std::uint8_t* buffer, s
 
 std::string Hex(const std::uint8_t* bytes, std::size_t length);
 
+struct CliRun {
+  int status = -1;
+  std::string output;  // stdout only
+};
+// Runs zrv-cli (next to this program) with these arguments and a generous --timeout for each
+// answer over USB, as emulated CPUs are slow; its standard error is kept for CliErrorText().
+CliRun RunCli(const std::string& args);
+std::string CliErrorText();
+
 void NapMs(int ms);
 
 }  // namespace zrv::vmtest

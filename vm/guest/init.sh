@@ -1,5 +1,5 @@
 #!/bin/busybox sh
-# /init of the VM test's initramfs: bring up the kernel's HID stack and udevd, run the guest
+# /init of the VM test's initramfs: bring up the kernel's HID and USB stacks and udevd, run the guest
 # program, print its result line and power off.
 /bin/busybox --install -s /bin
 export PATH=/bin:/sbin:/usr/bin
@@ -28,6 +28,10 @@ for m in hid uhid hid-generic; do
   insmod /modules/$m.ko || fail "insmod $m"
 done
 [ -e /dev/uhid ] || fail "no /dev/uhid"
+# The USB stack and the FTDI adapter's driver: the RS485 line's adapter becomes /dev/ttyUSB0.
+for m in usb-common usbcore uhci-hcd usbserial ftdi_sio; do
+  insmod /modules/$m.ko || fail "insmod $m"
+done
 
 mkdir -p /run/udev
 /lib/systemd/systemd-udevd --daemon >/tmp/udevd.log 2>&1 || fail "udevd did not start"

@@ -23,35 +23,6 @@ namespace {
 
 constexpr std::uint32_t kUnprivilegedUid = 1000;
 
-struct CliRun {
-  int status = -1;
-  std::string output;  // stdout only
-};
-
-// One per user: a file root made is not writable for uid 1000.
-std::string ErrorFile() { return "/tmp/zrv-cli-" + std::to_string(geteuid()) + ".err"; }
-
-// Emulated CPUs are slow: a generous time-out for every answer.
-CliRun RunCli(const std::string& args) {
-  CliRun run;
-  const std::string line =
-      SiblingProgram("zrv-cli") + " " + args + " --timeout 10000 2>" + ErrorFile();
-  FILE* pipe = ::popen(line.c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> buffer{};
-  while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe) != nullptr) run.output += buffer.data();
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
-std::string ErrorText() {
-  std::ifstream in(ErrorFile());
-  std::string text;
-  for (std::string line; std::getline(in, line);) text += line + " ";
-  return text;
-}
-
 // Hex of each output report the driver recorded ("OUT <length> <hex>").
 std::vector<std::string> RecordedReports(const std::string& path) {
   std::vector<std::string> reports;
@@ -75,13 +46,13 @@ void CliOnTheKernel(Checks& c) {
   c.That(WaitForUdev(found->Path), "udev never handled " + found->Path);
 
   const CliRun status = RunCli("status --json");
-  c.Equal(status.status, 0, "status --json exit status (" + ErrorText() + ")");
+  c.Equal(status.status, 0, "status --json exit status (" + CliErrorText() + ")");
   const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(status.output));
   c.That(doc.isObject() && doc.object().value("supply_mv").isDouble() && doc.object().value("out1").isBool(),
          "status --json is not the status object: " + status.output);
 
   const CliRun set = RunCli("modbus set --slave-id 17 --baud 38400 --parity odd");
-  c.Equal(set.status, 0, "modbus set exit status (" + ErrorText() + ")");
+  c.Equal(set.status, 0, "modbus set exit status (" + CliErrorText() + ")");
   NapMs(200);  // the driver writes its record after answering
   const std::vector<std::string> reports = RecordedReports(record);
   // status: 11; modbus set: 20, 148, 20.

@@ -18,6 +18,8 @@ const ScenarioRegistrar kWindow("window", "the window on the real kernel: connec
 const ScenarioRegistrar kWindowSecond("window-second",
                                       "the window with another device attached: \"Disconnected\", replug",
                                       [](Checks& c) { RunWindowProgram(c, "window-second"); });
+const ScenarioRegistrar kWindowRs485("window-rs485", "the window's RS485 link page through ftdi_sio and the 8250",
+                                     [](Checks& c) { RunWindowProgram(c, "window-rs485"); });
 const ScenarioRegistrar kWindowNoDriver("window-no-driver", "the window with only another device: \"Disconnected\"",
                                         [](Checks& c) { RunWindowProgram(c, "window-no-driver"); });
 
