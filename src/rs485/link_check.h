@@ -25,11 +25,11 @@ class DriverSession;
 struct LinkCheckPlan {
   std::optional<modbus::LineSettings> Line;  // none: the driver's own, asked over USB
   std::optional<std::uint8_t> Slave;         // none: the driver's own
-  // The driver's own address as USB last told it, when the front end knows it: a test at another
-  // address is heard by the driver (its counter rises) but never answered, and says so.
-  std::optional<std::uint8_t> DriverSlave;
   int Rounds = 10;                           // reads of the previewed registers, two requests each
   modbus::RegisterTable Table = modbus::RegisterTable::Holding;  // input: no fallback from holding
+  // The driver's own address as USB last told it, when the front end knows it: a test at another
+  // address is heard by the driver (its counter rises) but never answered, and says so.
+  std::optional<std::uint8_t> DriverSlave{};
 };
 
 struct LinkCheckReport {
