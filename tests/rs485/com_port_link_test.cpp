@@ -35,7 +35,7 @@ std::optional<Line> LineFromEnvironment() {
 }
 
 // One link test of `rounds` on the port; nothing is known through USB here.
-std::optional<modbus::LinkTestResult> Run(const Line& line, std::uint8_t slave, int rounds) {
+std::optional<modbus::LinkTestResult> TestOn(const Line& line, std::uint8_t slave, int rounds) {
   SerialPortTransport port(line.port);
   const auto start = std::chrono::steady_clock::now();
   LinkTestRunner runner(port, RealTimeSource(), [start] {
@@ -65,7 +65,7 @@ TEST_F(ComPortLink, ThePortIsListedAndTheDriverAnswersEveryRead) {
   for (const bus::SerialPortInfo& info : bus::ListSerialPorts()) listed = listed || info.path == line_->port;
   EXPECT_TRUE(listed) << line_->port.toStdString() << " is not among the machine's serial ports";
 
-  const std::optional<modbus::LinkTestResult> ok = Run(*line_, line_->slave, 3);
+  const std::optional<modbus::LinkTestResult> ok = TestOn(*line_, line_->slave, 3);
   ASSERT_TRUE(ok);
   EXPECT_EQ(ok->Verdict, LinkVerdict::Ok);
   EXPECT_GT(ok->Sent, 0U);
@@ -74,14 +74,14 @@ TEST_F(ComPortLink, ThePortIsListedAndTheDriverAnswersEveryRead) {
 
 TEST_F(ComPortLink, AnotherAddressGetsNoAnswerAndAMissingPortIsAPortError) {
   const std::uint8_t other = static_cast<std::uint8_t>(line_->slave == 1 ? 2 : 1);
-  const std::optional<modbus::LinkTestResult> silent = Run(*line_, other, 1);
+  const std::optional<modbus::LinkTestResult> silent = TestOn(*line_, other, 1);
   ASSERT_TRUE(silent);
   EXPECT_EQ(silent->Answered, 0U);
   EXPECT_NE(silent->Verdict, LinkVerdict::Ok);
 
   Line missing = *line_;
   missing.port = QStringLiteral("COM250");
-  const std::optional<modbus::LinkTestResult> absent = Run(missing, missing.slave, 1);
+  const std::optional<modbus::LinkTestResult> absent = TestOn(missing, missing.slave, 1);
   ASSERT_TRUE(absent);
   EXPECT_EQ(absent->Verdict, LinkVerdict::PortError);
 }
