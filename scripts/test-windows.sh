@@ -82,7 +82,13 @@ rs485_down() {
 }
 # zrv-cli.exe bus ports, read and test on COM9; a test at another address gets no answer (exit 8).
 rs485_cli() {
-  local cli=build/windows/apps/zrv-cli/zrv-cli.exe out rc=0 code
+  local cli=build/windows/apps/zrv-cli/zrv-cli.exe out rc=0 code dlls dll
+  # The DLLs as the build's own runs find them: Qt's and the mingw runtime's folders.
+  dlls=$ZRV_QT_WINDOWS/bin
+  for dll in libstdc++-6.dll libwinpthread-1.dll; do
+    dlls+=:$(dirname "$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")")
+  done
+  wine() { bash cmake/toolchains/wine-run.sh "$dlls" "$@"; }
   local line=(--port COM9 --slave-id $rs485_slave --baud $rs485_baud --parity $rs485_parity)
   out=$(timeout 60 wine "$cli" bus ports </dev/null 2>&1)
   echo "$out" | sed 's/^/    | /'

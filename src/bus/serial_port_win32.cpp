@@ -31,6 +31,17 @@ std::wstring DeviceName(const QString& path) {
   return name.toStdWString();
 }
 
+// Wine ends a serial read only once its buffer is full or its total time-out has passed: it does
+// not honour the interval time-out that makes Windows end a read as soon as anything has arrived.
+// Under wine the port is read one character at a time, so that each one is handed on as it comes.
+bool UnderWine() {
+  static const bool wine = [] {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  }();
+  return wine;
+}
+
 }  // namespace
 
 struct SerialPort::Impl {
@@ -144,8 +155,8 @@ PortError SerialPort::Open(const QString& path, const LineSettings& settings) {
   impl_->startRead = [this]() -> bool {
     // Done at once or pending: either way the event is set on completion and the notifier takes
     // the bytes.
-    return impl_->Started(*this, ReadFile(impl_->handle, impl_->readBuffer.data(),
-                                          static_cast<DWORD>(impl_->readBuffer.size()), nullptr, &impl_->readOp));
+    const DWORD size = UnderWine() ? 1 : static_cast<DWORD>(impl_->readBuffer.size());
+    return impl_->Started(*this, ReadFile(impl_->handle, impl_->readBuffer.data(), size, nullptr, &impl_->readOp));
   };
   connect(impl_->readDone, &QWinEventNotifier::activated, this, &SerialPort::ReadAvailable);
   connect(impl_->writeDone, &QWinEventNotifier::activated, this, [this] {
