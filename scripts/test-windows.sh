@@ -88,20 +88,20 @@ rs485_cli() {
   for dll in libstdc++-6.dll libwinpthread-1.dll; do
     dlls+=:$(dirname "$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")")
   done
-  wine() { bash cmake/toolchains/wine-run.sh "$dlls" "$@"; }
+  local run=(timeout 60 bash cmake/toolchains/wine-run.sh "$dlls")
   local line=(--port COM9 --slave-id $rs485_slave --baud $rs485_baud --parity $rs485_parity)
-  out=$(timeout 60 wine "$cli" bus ports </dev/null 2>&1)
+  out=$("${run[@]}" "$cli" bus ports </dev/null 2>&1)
   echo "$out" | sed 's/^/    | /'
   grep -q '^COM9\b' <<<"$out" || { echo "bus ports does not list COM9"; rc=1; }
-  out=$(timeout 60 wine "$cli" bus read "${line[@]}" --json </dev/null 2>&1)
+  out=$("${run[@]}" "$cli" bus read "${line[@]}" --json </dev/null 2>&1)
   code=$?
   echo "    bus read: exit $code, ${out:0:160}"
   [ $code -eq 0 ] && grep -q '"registers":\[{"addr":0' <<<"$out" || { echo "bus read failed"; rc=1; }
-  out=$(timeout 60 wine "$cli" bus test "${line[@]}" --count 5 --json </dev/null 2>&1)
+  out=$("${run[@]}" "$cli" bus test "${line[@]}" --count 5 --json </dev/null 2>&1)
   code=$?
   echo "    bus test: exit $code, ${out:0:160}"
   [ $code -eq 0 ] && grep -q '"verdict":"ok","answered":10,"sent":10' <<<"$out" || { echo "bus test failed"; rc=1; }
-  out=$(timeout 60 wine "$cli" bus test --port COM9 --slave-id $((rs485_slave + 1)) --baud $rs485_baud \
+  out=$("${run[@]}" "$cli" bus test --port COM9 --slave-id $((rs485_slave + 1)) --baud $rs485_baud \
     --parity $rs485_parity --count 1 --json </dev/null 2>&1)
   code=$?
   echo "    bus test at another address: exit $code, ${out:0:160}"
