@@ -12,7 +12,7 @@ packages=(
   qemu-system-x86 busybox-static cpio kmod
   libhidapi-dev libhidapi-hidraw0 python3
   valgrind dpkg-dev file
-  mbpoll python3-pymodbus python3-serial socat
+  mbpoll python3-pymodbus python3-serial python3-serial-asyncio socat
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -74,7 +74,7 @@ stage "tests" tests_default
 # Modbus RTU peers nobody here wrote, on pseudo-terminals: a master reads the simulated driver, a
 # server answers our client.
 modbus_peers() {
-  (. scripts/lib/stage.sh && ensure_packages mbpoll python3-pymodbus python3-serial socat) &&
+  (. scripts/lib/stage.sh && ensure_packages mbpoll python3-pymodbus python3-serial python3-serial-asyncio socat) &&
     timeout 120 bash tests/peers/check-modbus-peers.sh build/default
 }
 stage "Modbus peers (mbpoll, pymodbus)" modbus_peers
