@@ -1,10 +1,7 @@
 #include "soak_support.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <utility>
 
@@ -16,30 +13,6 @@ namespace {
 constexpr std::size_t kSentKept = 1024;
 constexpr std::uint8_t kWriteSettings = static_cast<std::uint8_t>(CommandCode::WriteModbusSettings);
 }  // namespace
-
-namespace {
-std::string ReadLine(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-}  // namespace
-
-int ThreadCount() {
-  // Qt names the threads it starts for itself (its pool's come and go on their own schedule);
-  // threads started without a name, the readers among them, keep the program's.
-  const std::string ours = ReadLine("/proc/self/comm");
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/task")) {
-    while (const dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] == '.') continue;
-      if (ReadLine(std::string("/proc/self/task/") + entry->d_name + "/comm") == ours) ++count;
-    }
-    closedir(dir);
-  }
-  return count;
-}
 
 // ---------------------------------------------------------------------------------------------
 

@@ -18,12 +18,12 @@
 #include "link/platform/sim/sim_hid_platform.h"
 #include "protocol/device_state.h"
 #include "sim/simulated_driver.h"
+#include "support/thread_count.h"
 #include "ui/message_boxes.h"
 
 namespace zrv::soak {
 
-// Threads of this process that Qt did not start, the reader threads among them.
-int ThreadCount();
+using test::ThreadCount;
 
 // Answers every question with `Answer`. While a box is "open" it runs `WhileOpen`, as the real
 // modal box keeps timers and input reports going; `BeforeAnswer` runs last, just before the
