@@ -119,6 +119,13 @@ timeout -k 5 "${ZRV_VM_BOOT_TIMEOUT:-600}" qemu-system-x86_64 -accel "${ZRV_VM_A
 qemu_rc=$?
 set -e
 tr -d '\r' <"$console" >"$console.txt"
+# Screenshots the scenarios took (WINESHOT NAME BASE64) become PNGs beside the console log.
+rm -rf "$work/wine-shots"
+grep -a '^WINESHOT ' "$console.txt" | while read -r _ name data; do
+  mkdir -p "$work/wine-shots"
+  base64 -d <<<"$data" >"$work/wine-shots/$name.png" 2>/dev/null && log "screenshot $work/wine-shots/$name.png"
+done || true
+sed -i '/^WINESHOT /d' "$console.txt"
 result="$(grep -a '^WINETEST RESULT:' "$console.txt" | tail -n 1 || true)"
 [ $qemu_rc -eq 124 ] && log "the VM did not power off within ${ZRV_VM_BOOT_TIMEOUT:-600} s"
 if [ -z "$result" ] || [[ "$result" != "WINETEST RESULT: PASS"* ]]; then

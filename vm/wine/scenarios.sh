@@ -247,22 +247,26 @@ xvfb_pid=""
 window_pid=""
 origin_x=0
 origin_y=0
-# Prints connected, not-connected or unknown; a found field also sets the window's client origin
-# (the field's background starts 124, 8 px into the client area).
+# Sets field to connected, not-connected or unknown; a found field also sets the window's client
+# origin (the field's background starts 124, 8 px into the client area). Not run in a subshell,
+# or the origin would be lost with it.
+field=unknown
 field_state() {
-  DISPLAY=$display import -window root -depth 8 "ppm:$scratch/screen.ppm" 2>/dev/null || { echo unknown; return; }
+  field=unknown
+  DISPLAY=$display import -window root -depth 8 "ppm:$scratch/screen.ppm" 2>/dev/null || return 0
   local state x y
   read -r state x y < <(python3 "$ZRV_ROOT/vm/wine/field_colour.py" "$scratch/screen.ppm")
   if [ "$state" != unknown ]; then
     origin_x=$((x - 124))
     origin_y=$((y - 8))
   fi
-  echo "$state"
+  field=$state
 }
 wait_field() {  # wait_field STATE SECONDS
   local t0=$SECONDS state=""
   while [ $((SECONDS - t0)) -lt "$2" ]; do
-    state=$(field_state)
+    field_state
+    state=$field
     [ "$state" = "$1" ] && return 0
     sleep 0.5
   done
@@ -277,6 +281,13 @@ wait_count() {  # wait_count CODE AT-LEAST SECONDS
   done
   why "the driver received $(count_code "$1") commands 0x$1 within $3 s, expected $2"
   return 1
+}
+# A screenshot for the one who reads a failure: on the console as one line of base64, which
+# run-vm-wine-test.sh writes out as a PNG beside the console log. With the X windows' geometry.
+shot() {  # shot NAME
+  DISPLAY=$display import -window root "png:$scratch/shot.png" 2>/dev/null || return 0
+  echo "WINESHOT $1 $(base64 -w0 "$scratch/shot.png")"
+  DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -E '[0-9]+x[0-9]+\+' | sed 's/^/    x: /' | head -n 12
 }
 click() { DISPLAY=$display xdotool mousemove $((origin_x + $1)) $((origin_y + $2)) click 1; }
 # Polls counted over a known time: the driver's record grows by one line a request.
@@ -315,7 +326,7 @@ window_save() {
   # The "RS485 Modbus" tab: polling turns to command 12.
   n12=$(count_code 0c)
   click 115 132
-  wait_count 0c $((n12 + 5)) 15 || return 1
+  wait_count 0c $((n12 + 5)) 15 || { shot modbus-tab; return 1; }
   [ "$(recorded_codes | tail -n 3 | sort -u)" = 0c ] || { why "still polling 11 on the Modbus page"; return 1; }
   # "Read" takes the driver's settings into the lists, so the save below writes them back.
   click $((5 + 2 + 15 + 52)) $((122 + 22 + 201 + 17))
