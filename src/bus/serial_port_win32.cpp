@@ -2,6 +2,7 @@
 
 #include <QWinEventNotifier>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <optional>
@@ -33,7 +34,8 @@ std::wstring DeviceName(const QString& path) {
 
 // Wine ends a serial read only once its buffer is full or its total time-out has passed: it does
 // not honour the interval time-out that makes Windows end a read as soon as anything has arrived.
-// Under wine the port is read one character at a time, so that each one is handed on as it comes.
+// Under wine a read asks for what has already arrived, or else for one character, so that each
+// byte is handed on as it comes.
 bool UnderWine() {
   static const bool wine = [] {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
@@ -77,6 +79,15 @@ struct SerialPort::Impl {
     const DWORD error = GetLastError();
     if (error != ERROR_IO_INCOMPLETE) port.Fail({PortProblem::Lost, SystemText(error)});
     return std::nullopt;
+  }
+  // Under wine: what has already come in (such a read ends at once), or one character to wait for.
+  // One character at a time would cost a wake-up of the loop for each, which a busy machine turns
+  // into answers later than their time-out.
+  DWORD QueuedUpTo() const {
+    COMSTAT status{};
+    DWORD errors = 0;
+    const DWORD queued = ClearCommError(handle, &errors, &status) ? status.cbInQue : 0;
+    return std::clamp<DWORD>(queued, 1, static_cast<DWORD>(readBuffer.size()));
   }
   void Release() {
     detail::LetGo(readDone);
@@ -155,7 +166,7 @@ PortError SerialPort::Open(const QString& path, const LineSettings& settings) {
   impl_->startRead = [this]() -> bool {
     // Done at once or pending: either way the event is set on completion and the notifier takes
     // the bytes.
-    const DWORD size = UnderWine() ? 1 : static_cast<DWORD>(impl_->readBuffer.size());
+    const DWORD size = UnderWine() ? impl_->QueuedUpTo() : static_cast<DWORD>(impl_->readBuffer.size());
     return impl_->Started(*this, ReadFile(impl_->handle, impl_->readBuffer.data(), size, nullptr, &impl_->readOp));
   };
   connect(impl_->readDone, &QWinEventNotifier::activated, this, &SerialPort::ReadAvailable);
