@@ -10,12 +10,17 @@ function(zrv_warnings target)
     -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough)
 endfunction()
 
-# Adds a GoogleTest executable and registers its cases with CTest.
+# Adds a GoogleTest executable and registers its cases with CTest. LOCK names a resource the cases
+# share with other suites (one port, say): CTest never runs two cases holding it at once.
 function(zrv_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "LOCK" "SOURCES;LIBS" ${ARGN})
+  set(lock "")
+  if(T_LOCK)
+    set(lock RESOURCE_LOCK ${T_LOCK})
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   zrv_warnings(${name})
   include(GoogleTest)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" ${lock})
 endfunction()
