@@ -35,15 +35,14 @@ tee "$scratch/log" <"$scratch/out" &
 tee_pid=$!
 wine "$@" <&0 >"$scratch/out" &
 pid=$!
-# Ends $grace seconds after the closing line, unless killed first.
+# The watcher: $grace seconds after the closing line, a program still running has its threads
+# written down and is killed. Nothing of the watcher's holds this script's output open: a sleep
+# left behind when it is stopped would keep CTest waiting for the end of the output.
+exe=$(basename "${1//\\//}")
 (
   until grep -q '^\[  PASSED  \]' "$scratch/log" 2>/dev/null; do sleep 0.5; done
   sleep "$grace"
-) &
-watch_pid=$!
-wait -n "$pid" "$watch_pid"
-if kill -0 "$pid" 2>/dev/null && ! kill -0 "$watch_pid" 2>/dev/null; then
-  exe=$(basename "${1//\\//}")
+  kill -0 "$pid" 2>/dev/null || exit 0
   winpid=$(timeout 20 winedbg --command "info process" 2>/dev/null |
     awk -v exe="'$exe'" 'tolower($NF) == tolower(exe) {print "0x" $1; exit}')
   {
@@ -51,15 +50,19 @@ if kill -0 "$pid" 2>/dev/null && ! kill -0 "$watch_pid" 2>/dev/null; then
     [ -n "$winpid" ] && timeout 30 winedbg --command "bt all" "$winpid" 2>&1 |
       awk -v exe="$exe" '/^Backtracing for thread/ {keep = index(tolower($0), tolower(exe)) > 0} keep' |
       head -n 200
-  } >&2
-  kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  wait "$tee_pid"
+  } >"$scratch/threads"
+  touch "$scratch/hung"
+  kill -KILL "$pid"
+) </dev/null >/dev/null 2>&1 &
+watch_pid=$!
+wait "$pid"
+status=$?
+kill "$watch_pid" 2>/dev/null
+wait "$watch_pid" 2>/dev/null
+wait "$tee_pid"
+if [ -e "$scratch/hung" ]; then
+  cat "$scratch/threads" >&2
   echo "wine-run: exit hang" >&2
   exit 0
 fi
-kill "$watch_pid" 2>/dev/null
-wait "$pid"
-status=$?
-wait "$tee_pid"
 exit $status
